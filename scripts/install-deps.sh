@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and running pjpanel needs on Debian 12, skipping what is there.
+# Usage: install-deps.sh [--gui]   (--gui adds the virtual display and screenshot tools)
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+          qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic)
+if [[ "${1:-}" == "--gui" ]]; then
+    packages+=(xvfb xauth xdotool imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    if [[ $(id -u) -ne 0 ]]; then
+        sudo_cmd=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -qq
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

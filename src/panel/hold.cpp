@@ -1,0 +1,72 @@
+#include "panel/hold.h"
+
+#include <algorithm>
+
+namespace pj {
+
+namespace {
+constexpr TimingClass Fast = TimingClass::Fast;
+constexpr TimingClass Slow = TimingClass::Slow;
+constexpr TimingClass Select = TimingClass::Select;
+constexpr TimingClass Cursor = TimingClass::Cursor;
+
+template <class Table, class Pred>
+auto* findIn(const Table& table, Pred pred) {
+    const auto* it = std::find_if(table.begin(), table.end(), pred);
+    return it == table.end() ? nullptr : it;
+}
+}  // namespace
+
+// clang-format off
+const std::array<HoldButton, 19> kHoldButtons{{
+    {"Command5",  3,  "C3C", Cursor, false},  // cursor pad up
+    {"Command7",  4,  "C3D", Cursor, false},  // cursor pad down
+    {"Command9",  5,  "C3B", Cursor, false},  // cursor pad left
+    {"Command8",  6,  "C3A", Cursor, false},  // cursor pad right
+    {"Command15", 7,  "C47", Fast,   false},  // zoom +
+    {"Command35", 8,  "C46", Fast,   false},  // zoom -
+    {"Command36", 9,  "C4B", Fast,   false},  // focus +
+    {"Command37", 10, "C4A", Fast,   false},  // focus -
+    {"Command6",  13, "C3F", Select, false},  // SELECT
+    {"Command48", 17, "C30", Slow,   true},   // digital zoom +
+    {"Command49", 18, "C31", Slow,   true},   // digital zoom -
+    {"Command50", 19, "C8E", Slow,   false},  // keystone up
+    {"Command51", 20, "C8F", Slow,   false},  // keystone down
+    {"Command59", 21, "C5D", Fast,   false},  // lens shift up
+    {"Command62", 22, "C5E", Fast,   false},  // lens shift down
+    {"Command60", 23, "C5F", Fast,   false},  // lens shift left
+    {"Command61", 24, "C60", Fast,   false},  // lens shift right
+    {"Command90", 25, "C90", Slow,   false},  // keystone right
+    {"Command91", 26, "C91", Slow,   false},  // keystone left
+}};
+
+const std::array<ClassPeriods, 3> kClassPeriods{{
+    {Fast,   105, 100, 100},
+    {Slow,   250, 200, 245},
+    {Select, 500, 200, 245},
+}};
+
+const std::array<PadModePeriods, 2> kPadModePeriods{{
+    {1, 150, 190},
+    {3, 5,   5},
+}};
+// clang-format on
+
+const HoldButton* findHoldButton(std::string_view control) {
+    return findIn(kHoldButtons, [&](const HoldButton& b) { return b.control == control; });
+}
+
+const HoldButton* findRepeatCode(std::uint8_t code) {
+    return findIn(kHoldButtons, [&](const HoldButton& b) { return b.code == code; });
+}
+
+const ClassPeriods* findClassPeriods(TimingClass timing) {
+    return findIn(kClassPeriods, [&](const ClassPeriods& c) { return c.timing == timing; });
+}
+
+const PadModePeriods* findPadModePeriods(std::uint8_t arrowPadMode) {
+    return findIn(kPadModePeriods,
+                  [&](const PadModePeriods& p) { return p.arrowPadMode == arrowPadMode; });
+}
+
+}  // namespace pj

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace pj {
+
+// How a one-shot button sends: the side effects that come with its command.
+enum class SendFamily {
+    Plain,
+    PictureMode,  // longer reply window and display hold, set before the send
+    InputSelect,  // longer still: the projector takes seconds to switch inputs
+    AdjustMode,   // after the send, the cursor pad's repeat timing for adjustment menus
+};
+
+struct FamilyRule {
+    SendFamily family;
+    std::optional<int> replyWindow;   // Timer2, set before the send
+    std::optional<int> displayHold;   // Timer4, set before the send
+    std::optional<int> repeatPeriod;  // Timer1, set after the send
+    std::optional<int> arrowPadMode;  // ArrowPadMode, set after the send
+};
+
+inline constexpr std::array<FamilyRule, 4> kFamilyRules{{
+    {SendFamily::Plain, {}, {}, {}, {}},
+    {SendFamily::PictureMode, 2000, 2500, {}, {}},
+    {SendFamily::InputSelect, 5000, 5500, {}, {}},
+    {SendFamily::AdjustMode, {}, {}, 200, 1},
+}};
+
+const FamilyRule& familyRule(SendFamily family);
+
+// One button that sends one fixed command per click.
+struct CatalogueEntry {
+    std::string_view control;
+    std::string_view caption;
+    std::string_view group;
+    std::string_view command;
+    SendFamily family;
+};
+
+inline constexpr std::size_t kCatalogueSize = 50;
+extern const std::array<CatalogueEntry, kCatalogueSize> kCatalogue;
+
+const CatalogueEntry* findCatalogueEntry(std::string_view control);
+
+}  // namespace pj

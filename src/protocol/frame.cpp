@@ -1,0 +1,22 @@
+#include "protocol/frame.h"
+
+#include <algorithm>
+
+namespace pj {
+
+std::string buildFrame(std::string_view addressPrefix, std::string_view command) {
+    std::string frame;
+    frame.reserve(addressPrefix.size() + command.size() + 1);
+    frame.append(addressPrefix);
+    frame.append(command);
+    frame.push_back(kCarriageReturn);
+    return frame;
+}
+
+const AddressOption* findAddressOption(std::string_view control) {
+    const auto* it = std::find_if(kAddressOptions.begin(), kAddressOptions.end(),
+                                  [&](const AddressOption& o) { return o.control == control; });
+    return it == kAddressOptions.end() ? nullptr : it;
+}
+
+}  // namespace pj

@@ -1,0 +1,56 @@
+// pjpanel: the projector control window.
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include "app/form.h"
+#include "shell/qt_clock.h"
+#include "shell/qt_serial_control.h"
+#include "shell/qt_timer.h"
+#include "shell/qt_window.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("pjpanel"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Remote-control panel for a data projector on a serial line."));
+    parser.addHelpOption();
+    const QCommandLineOption port1({QStringLiteral("port1")},
+                                   QStringLiteral("Device behind port 1 (default /dev/ttyS0)."),
+                                   QStringLiteral("path"));
+    const QCommandLineOption port2({QStringLiteral("port2")},
+                                   QStringLiteral("Device behind port 2 (default /dev/ttyS1)."),
+                                   QStringLiteral("path"));
+    parser.addOption(port1);
+    parser.addOption(port2);
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        parser.showHelp(2);
+    }
+
+    pj::QtSerialControl serial;
+    if (parser.isSet(port1)) {
+        serial.setDevice(1, parser.value(port1));
+    }
+    if (parser.isSet(port2)) {
+        serial.setDevice(2, parser.value(port2));
+    }
+
+    pj::QtTimer timer1;
+    pj::QtTimer timer2;
+    pj::QtTimer timer3;
+    pj::QtTimer timer4;
+    pj::QtTimer pacer;
+    pj::SteadyClock clock;
+    pj::QtWindow window;
+    pj::Form form(window, serial, pj::FormTimers{timer1, timer2, timer3, timer4, pacer}, clock);
+    window.setEvents(&form);
+
+    form.Load();
+    if (form.unloaded()) {
+        return 0;
+    }
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QTimer>
+
+#include "app/timer.h"
+
+namespace pj {
+
+// A window timer on QTimer, kept precise: the repeat periods go down to 5 ms.
+class QtTimer final : public Timer {
+  public:
+    QtTimer();
+    void setInterval(int ms) override;
+    int interval() const override { return timer_.interval(); }
+    void setEnabled(bool enabled) override;
+    bool enabled() const override { return timer_.isActive(); }
+    void setOnTimer(std::function<void()> handler) override;
+
+  private:
+    QTimer timer_;
+    std::function<void()> handler_;
+};
+
+}  // namespace pj

@@ -1,0 +1,264 @@
+#include "sim/line_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace pj::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Nanos = std::chrono::nanoseconds;
+
+// The longest the serving thread waits before looking at the model and the stop flag again.
+constexpr Millis kMaxWait{10};
+// The pause after a hang-up: nobody has the terminal's slave side open.
+constexpr Millis kHangupPause{5};
+
+std::string systemError(std::string_view what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+Millis toMillis(Clock::time_point t) {
+    return std::chrono::duration_cast<Millis>(t.time_since_epoch());
+}
+
+LineError setRaw(int fd, int baud) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) {
+        return systemError("tcgetattr");
+    }
+    ::cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    const speed_t speed = baud == 9600 ? B9600 : B19200;
+    ::cfsetispeed(&t, speed);
+    ::cfsetospeed(&t, speed);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+        return systemError("tcsetattr");
+    }
+    return std::nullopt;
+}
+
+bool isLinkTo(const std::string& link, const std::string& target) {
+    std::array<char, 4096> text{};
+    const ssize_t n = ::readlink(link.c_str(), text.data(), text.size() - 1);
+    return n >= 0 && std::string_view(text.data(), static_cast<std::size_t>(n)) == target;
+}
+
+}  // namespace
+
+LineServer::LineServer(LineOptions options, Projector projector)
+    : options_(std::move(options)), projector_(std::move(projector)) {
+    if (options_.trace) {
+        projector_.setFrameObserver(
+            [trace = options_.trace](const ReceivedFrame& f) { trace('<', f.text); });
+    }
+}
+
+LineServer::~LineServer() {
+    stop();
+}
+
+Millis LineServer::clock() {
+    return toMillis(Clock::now());
+}
+
+std::string LineServer::path() const {
+    std::lock_guard lock(mutex_);
+    return path_;
+}
+
+std::vector<ReceivedFrame> LineServer::frames() const {
+    std::lock_guard lock(mutex_);
+    return projector_.frames();
+}
+
+std::size_t LineServer::frameCount() const {
+    std::lock_guard lock(mutex_);
+    return projector_.frameCount();
+}
+
+LineError LineServer::start() {
+    if (running_.load()) {
+        return std::nullopt;
+    }
+    if (options_.baud != 19200 && options_.baud != 9600) {
+        return "line rate must be 19200 or 9600";
+    }
+    if (LineError error = openLine()) {
+        return error;
+    }
+    if (LineError error = makeLink()) {
+        ::close(fd_);
+        fd_ = -1;
+        std::lock_guard lock(mutex_);
+        path_.clear();
+        return error;
+    }
+    stopping_.store(false);
+    running_.store(true);
+    thread_ = std::thread(&LineServer::serve, this);
+    return std::nullopt;
+}
+
+void LineServer::stop() {
+    if (!running_.load()) {
+        return;
+    }
+    stopping_.store(true);
+    thread_.join();
+    ::close(fd_);
+    fd_ = -1;
+    removeLink();
+    {
+        std::lock_guard lock(mutex_);
+        path_.clear();
+    }
+    running_.store(false);
+}
+
+LineError LineServer::openLine() {
+    std::string path = options_.device;
+    int fd = -1;
+    if (path.empty()) {
+        fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd < 0) {
+            return systemError("posix_openpt");
+        }
+        std::array<char, 256> name{};
+        if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 ||
+            ::ptsname_r(fd, name.data(), name.size()) != 0) {
+            LineError error = systemError("pseudo-terminal");
+            ::close(fd);
+            return error;
+        }
+        path = name.data();
+    } else {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) {
+            return systemError(path);
+        }
+    }
+    // On a pseudo-terminal this sets the line discipline the slave side shares: no echo, no
+    // translation of carriage returns, every byte passed on as it comes.
+    if (LineError error = setRaw(fd, options_.baud)) {
+        ::close(fd);
+        return error;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fd_ = fd;
+    std::lock_guard lock(mutex_);
+    path_ = std::move(path);
+    return std::nullopt;
+}
+
+LineError LineServer::makeLink() {
+    if (options_.link.empty()) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::lstat(options_.link.c_str(), &info) == 0) {
+        if (!S_ISLNK(info.st_mode)) {
+            return options_.link + ": exists and is not a symbolic link";
+        }
+        ::unlink(options_.link.c_str());
+    }
+    if (::symlink(path().c_str(), options_.link.c_str()) != 0) {
+        return systemError(options_.link);
+    }
+    return std::nullopt;
+}
+
+void LineServer::removeLink() {
+    if (!options_.link.empty() && isLinkTo(options_.link, path())) {
+        ::unlink(options_.link.c_str());
+    }
+}
+
+void LineServer::serve() {
+    const Nanos byteTime{10'000'000'000LL / options_.baud};
+    Clock::time_point nextByteAt = Clock::now();  // when the throttle lets the next byte in
+    bool drained = true;  // the line was found empty: the next byte starts a fresh burst
+    std::string outbox;
+    std::array<char, 4096> buffer{};
+
+    while (!stopping_.load()) {
+        const Clock::time_point now = Clock::now();
+        Millis wait = kMaxWait;
+        {
+            std::lock_guard lock(mutex_);
+            projector_.advance(toMillis(now));
+            outbox += projector_.pollOutput(toMillis(now));
+            if (const auto due = projector_.nextDue()) {
+                wait = std::clamp(*due - toMillis(now), Millis{0}, wait);
+            }
+        }
+        if (!outbox.empty()) {
+            const ssize_t n = ::write(fd_, outbox.data(), outbox.size());
+            if (n > 0) {
+                if (options_.trace) {
+                    options_.trace('>',
+                                   std::string_view(outbox).substr(0, static_cast<std::size_t>(n)));
+                }
+                outbox.erase(0, static_cast<std::size_t>(n));
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                outbox.clear();  // nobody on the line: the bytes are lost, as on a wire
+            }
+        }
+
+        short events = POLLIN;
+        if (options_.throttle && !drained && now < nextByteAt) {
+            events = 0;
+            wait = std::min(wait, std::chrono::ceil<Millis>(nextByteAt - now));
+        }
+        if (!outbox.empty()) {
+            events = static_cast<short>(events | POLLOUT);
+        }
+        pollfd p{fd_, events, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+        if (ready < 0) {
+            continue;
+        }
+        if ((p.revents & POLLIN) != 0) {
+            const Clock::time_point at = Clock::now();
+            std::size_t allowed = buffer.size();
+            if (options_.throttle) {
+                if (drained) {
+                    nextByteAt = at;
+                    drained = false;
+                }
+                const auto owed = std::max<Nanos::rep>((at - nextByteAt) / byteTime, 0) + 1;
+                allowed = std::min(allowed, static_cast<std::size_t>(owed));
+            }
+            const ssize_t got = ::read(fd_, buffer.data(), allowed);
+            if (got > 0) {
+                const auto count = static_cast<std::size_t>(got);
+                nextByteAt += byteTime * got;
+                drained = count < allowed;
+                std::lock_guard lock(mutex_);
+                projector_.feed(std::string_view(buffer.data(), count), toMillis(at));
+            } else if (got < 0 && errno == EIO) {
+                std::this_thread::sleep_for(kHangupPause);
+            }
+        } else if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            std::this_thread::sleep_for(kHangupPause);
+        } else if ((events & POLLIN) != 0) {
+            drained = true;
+        }
+    }
+}
+
+}  // namespace pj::sim

@@ -1,0 +1,94 @@
+#pragma once
+
+// Serves a simulated projector on a serial line: by default on a fresh pseudo-terminal, whose
+// slave side (path()) the panel opens as its serial port; or on an existing serial device.
+// The line is served by a thread of the server's own; the projector model is shared with
+// the caller through withProjector(), under the server's lock.
+//
+// The model's clock is the steady clock in milliseconds (clock()), so frame times recorded
+// by the model can be compared with the caller's own steady clock readings.
+//
+// stop() is the line going away as a device does when unplugged: the terminal closes, the
+// panel's end sees a hang-up and the link disappears. A later start() is the replug: a fresh
+// terminal, the link pointed at it, the same projector (its state, settings and recorded
+// frames) behind it.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "sim/projector.h"
+
+namespace pj::sim {
+
+struct LineOptions {
+    std::string device;  // empty: a fresh pseudo-terminal
+    int baud = 19200;    // 19200 or 9600: the device's line rate, and the throttle's
+    std::string link;    // a symbolic link to the line, made by start() and removed by stop()
+    // Takes bytes from the line no faster than `baud` allows (ten bits a byte), so a writer
+    // that outruns the line meets backpressure as on a real port.
+    bool throttle = false;
+    // Called on the server's thread: '<' with each frame received (without its carriage
+    // return), '>' with each piece of bytes written to the line.
+    std::function<void(char direction, std::string_view bytes)> trace;
+};
+
+// Empty on success; otherwise what went wrong.
+using LineError = std::optional<std::string>;
+
+class LineServer {
+  public:
+    explicit LineServer(LineOptions options, Projector projector = Projector{});
+    ~LineServer();
+    LineServer(const LineServer&) = delete;
+    LineServer& operator=(const LineServer&) = delete;
+
+    // Opens the line, makes the link and starts serving. Does nothing while running.
+    LineError start();
+    // Stops serving, closes the line and removes the link. Does nothing while stopped.
+    void stop();
+    bool running() const { return running_.load(); }
+    // The path the panel opens: the terminal's slave side or the device; empty when stopped.
+    std::string path() const;
+
+    // The device vanishes / comes back (see above).
+    void dropLine() { stop(); }
+    LineError reopen() { return start(); }
+
+    // Runs `f` with the projector under the server's lock, for reading or changing its
+    // state and settings, queueing noise, or reading what it received.
+    template <class F>
+    decltype(auto) withProjector(F&& f) {
+        std::lock_guard lock(mutex_);
+        return std::forward<F>(f)(projector_);
+    }
+
+    std::vector<ReceivedFrame> frames() const;
+    std::size_t frameCount() const;
+
+    static Millis clock();
+
+  private:
+    LineError openLine();
+    LineError makeLink();
+    void removeLink();
+    void serve();
+
+    LineOptions options_;
+    mutable std::mutex mutex_;
+    Projector projector_;
+    std::string path_;
+    int fd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopping_{false};
+};
+
+}  // namespace pj::sim

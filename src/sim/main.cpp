@@ -1,0 +1,174 @@
+// pjsim: a projector on a serial line, for trying out and testing the panel without one.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sim/line_server.h"
+
+namespace {
+
+constexpr std::string_view kUsage =
+    R"(Usage: pjsim [options]
+
+Plays a projector on a serial line. By default it makes a fresh pseudo-terminal and prints
+the path of its slave side, the port to open, as the first line on standard output. It runs
+until interrupted (SIGINT or SIGTERM).
+
+Options:
+  --link PATH       also make PATH a symbolic link to the line (removed on exit)
+  --device PATH     serve an existing serial device instead of a pseudo-terminal
+  --baud RATE       line rate, 19200 (default) or 9600
+  --address N       this projector's number on the line, 1 to 4 (default 1)
+  --delay MS        answer MS milliseconds after each command (default 0)
+  --split N         send answers in pieces of N bytes (default: whole)
+  --gap MS          pause between the pieces of a split answer (default 20)
+  --warmup MS       stay in "warming up" this long after power-on (default 0)
+  --cooldown MS     stay in "cooling down" this long after power-off (default 0)
+  --silent          act on commands but never answer
+  --throttle        take bytes from the line no faster than the line rate
+  --verbose         print every frame received and every byte sent on standard error
+  --help            print this text
+
+Answers: status queries (CR0, CR1, CR3, CR4, CR6, CR7, CRA, CR9, CR PRESSURE) get their
+status text and a carriage return; other known commands a single ACK; unknown commands "?"
+and a carriage return. Frames for another projector's address are ignored; frames for
+all projectors (AFFF) are acted on but not answered.
+)";
+
+std::string escaped(std::string_view bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "<CR>";
+        } else if (c == '\n') {
+            out += "<LF>";
+        } else if (c == '\x06') {
+            out += "<ACK>";
+        } else if (code < 32 || code > 126) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "<%02X>", code);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<int> number(std::string_view text, int low, int high) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+int fail(std::string_view message) {
+    std::cerr << "pjsim: " << message << "\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using pj::sim::Millis;
+
+    pj::sim::LineOptions options;
+    pj::sim::ProjectorSettings settings;
+    settings.record = false;
+    bool verbose = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const auto value = [&]() -> std::optional<std::string_view> {
+            if (i + 1 >= argc) {
+                return std::nullopt;
+            }
+            return std::string_view(argv[++i]);
+        };
+        const auto numeric = [&](int low, int high) -> std::optional<int> {
+            const auto text = value();
+            return text ? number(*text, low, high) : std::nullopt;
+        };
+
+        if (arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--silent") {
+            settings.silent = true;
+        } else if (arg == "--throttle") {
+            options.throttle = true;
+        } else if (arg == "--verbose") {
+            verbose = true;
+        } else if (arg == "--link" || arg == "--device") {
+            const auto text = value();
+            if (!text || text->empty()) {
+                return fail(std::string(arg) + " needs a path");
+            }
+            (arg == "--link" ? options.link : options.device) = std::string(*text);
+        } else if (arg == "--baud") {
+            const auto rate = numeric(9600, 19200);
+            if (!rate || (*rate != 9600 && *rate != 19200)) {
+                return fail("--baud must be 19200 or 9600");
+            }
+            options.baud = *rate;
+        } else if (arg == "--address") {
+            const auto address = numeric(1, 4);
+            if (!address) {
+                return fail("--address must be 1 to 4");
+            }
+            settings.address = *address;
+        } else if (arg == "--split") {
+            const auto size = numeric(1, 4096);
+            if (!size) {
+                return fail("--split must be a number of bytes, at least 1");
+            }
+            settings.splitSize = static_cast<std::size_t>(*size);
+        } else if (arg == "--delay" || arg == "--gap" || arg == "--warmup" || arg == "--cooldown") {
+            const auto ms = numeric(0, 3'600'000);
+            if (!ms) {
+                return fail(std::string(arg) + " must be a number of milliseconds");
+            }
+            Millis& target = arg == "--delay"    ? settings.replyDelay
+                             : arg == "--gap"    ? settings.splitGap
+                             : arg == "--warmup" ? settings.warmUp
+                                                 : settings.coolDown;
+            target = Millis{*ms};
+        } else {
+            return fail("unknown option " + std::string(arg) + " (see --help)");
+        }
+    }
+
+    if (verbose) {
+        options.trace = [](char direction, std::string_view bytes) {
+            std::cerr << "pjsim: " << direction << ' ' << escaped(bytes) << std::endl;
+        };
+    }
+
+    // The serving thread inherits this mask, so the signals reach only sigwait below.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    pj::sim::LineServer server(options, pj::sim::Projector(settings));
+    if (const auto error = server.start()) {
+        return fail(*error);
+    }
+    std::cout << server.path() << std::endl;
+
+    int received = 0;
+    sigwait(&signals, &received);
+    server.stop();
+    return 0;
+}

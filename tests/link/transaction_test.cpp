@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "protocol/frame.h"
+#include "support/fakes.h"
+
+namespace pj {
+namespace {
+
+class Transaction : public ::testing::Test {
+  protected:
+    void SetUp() override { rig.load(); }
+
+    void send(std::string_view command) {
+        rig.form.state.LastCommand = buildFrame(rig.form.state.AddressPrefix, command);
+        rig.form.Hyouji(rig.form.state.LastCommand, kHyoujiSend);
+    }
+
+    test::Rig rig;
+    WindowState& state = rig.form.state;
+};
+
+TEST_F(Transaction, SendWritesTheFrameOnceShowsItsEchoAndOpensTheWindows) {
+    state.RxBuffer = "left over";
+    rig.window.setCaption("Label12", " o l d ");
+    send("C00");
+
+    ASSERT_EQ(rig.serial.writes.size(), 1u);
+    EXPECT_EQ(rig.serial.writes[0], "C00\r");
+    EXPECT_EQ(rig.label("Label11"), " C 0 0 CR ");
+    EXPECT_TRUE(rig.Timer2.enabled());
+    EXPECT_TRUE(rig.Timer4.enabled());
+    EXPECT_EQ(state.AwaitingReply, 1);
+    // A send leaves what was received alone.
+    EXPECT_EQ(state.RxBuffer, "left over");
+    EXPECT_EQ(rig.label("Label12"), " o l d ");
+}
+
+TEST_F(Transaction, ReplyInTwoPiecesIsShownWholeAtEachArrival) {
+    send("CR0");
+    rig.clock.advance(20);
+    rig.serial.arrive("0");
+    EXPECT_EQ(rig.label("Label12"), " 0 ");
+    EXPECT_EQ(state.AwaitingReply, 0);
+    rig.serial.arrive("0\r");
+    EXPECT_EQ(rig.label("Label12"), " 0 0 CR ");
+    EXPECT_EQ(state.RxBuffer, "00\r");
+
+    // The reply window ends: the buffer empties, the echo stays for the rest of the hold.
+    rig.clock.advance(480);
+    EXPECT_EQ(state.RxBuffer, "");
+    EXPECT_FALSE(rig.Timer2.enabled());
+    EXPECT_EQ(rig.label("Label12"), " 0 0 CR ");
+    EXPECT_EQ(rig.label("Label11"), " C R 0 CR ");
+
+    rig.clock.advance(499);
+    EXPECT_EQ(rig.label("Label11"), " C R 0 CR ");
+    rig.clock.advance(1);
+    EXPECT_EQ(rig.label("Label11"), "");
+    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label("Label22"), "");
+    EXPECT_FALSE(rig.Timer4.enabled());
+}
+
+TEST_F(Transaction, NoReplyIsMarkedAtTheEndOfTheWindowThenCleared) {
+    rig.window.setCaption("Label22", " Power ON");
+    send("C01");
+    rig.clock.advance(499);
+    EXPECT_EQ(rig.label("Label12"), "");
+    rig.clock.advance(1);
+    EXPECT_EQ(rig.label("Label12"), " X X X X");
+    EXPECT_EQ(state.AwaitingReply, 0);
+    EXPECT_EQ(rig.label("Label22"), " Power ON");
+    rig.clock.advance(500);
+    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label("Label22"), "");
+    // Nothing was retried.
+    EXPECT_EQ(rig.serial.writes.size(), 1u);
+}
+
+TEST_F(Transaction, LateReplyIsShownOnItsOwnAndStaysInTheBufferForTheNextReply) {
+    send("C00");
+    rig.clock.advance(600);  // window over, " X X X X" shown
+    rig.serial.arrive("\x06");
+    EXPECT_EQ(rig.label("Label12"), " ACK ");
+    EXPECT_EQ(state.AwaitingReply, 0);
+
+    rig.clock.advance(400);  // the running hold clears it
+    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(state.RxBuffer, "\x06");
+
+    send("C01");
+    rig.serial.arrive("\r\n");
+    EXPECT_EQ(rig.label("Label12"), " ACK CR LF ");
+}
+
+TEST_F(Transaction, SecondSendBeforeTheWindowEndsAppendsItsReplyBehindTheFirst) {
+    send("C00");
+    rig.serial.arrive("A");
+    rig.clock.advance(100);
+    send("C01");
+    EXPECT_EQ(state.AwaitingReply, 1);
+    EXPECT_EQ(rig.label("Label11"), " C 0 1 CR ");
+    rig.serial.arrive("B");
+    EXPECT_EQ(rig.label("Label12"), " A B ");
+}
+
+TEST_F(Transaction, EachSendGivesItsOwnFullWindow) {
+    send("C00");
+    rig.clock.advance(400);
+    send("C01");
+    rig.clock.advance(499);
+    EXPECT_EQ(rig.label("Label12"), "");
+    rig.clock.advance(1);
+    EXPECT_EQ(rig.label("Label12"), " X X X X");
+}
+
+TEST_F(Transaction, IntervalsAreStickyAcrossSends) {
+    rig.Timer2.setInterval(5000);
+    rig.Timer4.setInterval(5500);
+    send("C05");
+    rig.clock.advance(1000);
+    send("C01");  // takes whatever was set last
+    rig.clock.advance(4999);
+    EXPECT_EQ(rig.label("Label12"), "");
+    rig.clock.advance(1);
+    EXPECT_EQ(rig.label("Label12"), " X X X X");
+    rig.clock.advance(499);
+    EXPECT_EQ(rig.label("Label11"), " C 0 1 CR ");
+    rig.clock.advance(1);
+    EXPECT_EQ(rig.label("Label11"), "");
+    EXPECT_EQ(rig.Timer2.interval(), 5000);
+}
+
+TEST_F(Transaction, CommunicationEventsOtherThanDataAreIgnored) {
+    send("C00");
+    for (const int event : {1, 3, 1001, 1004, 1006, 1008}) {
+        rig.serial.raiseEvent(event);
+    }
+    EXPECT_EQ(state.AwaitingReply, 1);
+    EXPECT_EQ(rig.label("Label12"), "");
+}
+
+TEST_F(Transaction, SendOnAClosedPortWritesNothingAndSaysSoOncePerSend) {
+    rig.serial.setPortOpen(false);
+    send("C00");
+    EXPECT_TRUE(rig.serial.writes.empty());
+    EXPECT_EQ(rig.label("Label11"), " NOT SENT - COM1: the port is not open");
+    EXPECT_EQ(state.AwaitingReply, 0);
+    EXPECT_FALSE(rig.Timer2.enabled());
+    EXPECT_TRUE(rig.window.boxes.empty());
+    // The notice clears like an echo would; no " X X X X" for a frame that never left.
+    rig.clock.advance(1000);
+    EXPECT_EQ(rig.label("Label11"), "");
+    EXPECT_EQ(rig.label("Label12"), "");
+}
+
+TEST_F(Transaction, NoisyLineKeepsTheBufferAndTheEchoBounded) {
+    send("CR0");
+    const std::string noise(4000, '\xAA');
+    for (int i = 0; i < 50; ++i) {
+        rig.serial.arrive(noise);
+        ASSERT_LE(state.RxBuffer.size(), kRxBufferCap);
+    }
+    rig.serial.arrive("tail");
+    EXPECT_EQ(state.RxBuffer.size(), kRxBufferCap);
+    EXPECT_EQ(state.RxBuffer.substr(kRxBufferCap - 4), "tail");
+    EXPECT_LE(rig.label("Label12").size(), 1 + 4 * kRxBufferCap);
+}
+
+TEST_F(Transaction, DeviceLostIsToldOnceAndLaterSendsAreNotSent) {
+    rig.serial.loseDevice();
+    EXPECT_EQ(rig.window.portNotice, "COM1 lost: the device went away");
+    EXPECT_TRUE(rig.window.boxes.empty());
+    send("C00");
+    EXPECT_TRUE(rig.serial.writes.empty());
+    EXPECT_EQ(rig.label("Label11").rfind(" NOT SENT", 0), 0u);
+}
+
+TEST_F(Transaction, EndWhileAReplyIsAwaitedClosesThePortAndNothingRunsAfterwards) {
+    send("C00");
+    EXPECT_TRUE(rig.form.Click("Command16"));
+    EXPECT_FALSE(rig.serial.portOpen());
+    EXPECT_TRUE(rig.window.unloaded);
+    rig.serial.arrive("00\r");
+    rig.clock.advance(10000);
+    EXPECT_EQ(rig.label("Label11"), " C 0 0 CR ");
+    EXPECT_EQ(rig.label("Label12"), "");
+}
+
+}  // namespace
+}  // namespace pj

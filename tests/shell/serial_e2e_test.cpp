@@ -1,0 +1,108 @@
+// The real serial path end to end: the core on QSerialPort and QTimer, a pseudo-terminal
+// as the line, and the simulator answering at the far end.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+
+#include "protocol/frame.h"
+#include "shell/qt_clock.h"
+#include "shell/qt_serial_control.h"
+#include "shell/qt_timer.h"
+#include "sim/line_server.h"
+#include "support/fakes.h"
+
+namespace pj {
+namespace {
+
+// Runs the event loop, sleeping in it between events, until `done` holds or `ms` pass;
+// says whether it held.
+bool runUntil(const std::function<bool()>& done, int ms = 3000) {
+    if (done()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    check.start(2);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
+void runFor(int ms) {
+    runUntil([] { return false; }, ms);
+}
+
+class SerialEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(server.start());
+        serial.setDevice(1, QString::fromStdString(server.path()));
+        form.Load();
+        ASSERT_TRUE(serial.portOpen()) << window.portNotice;
+        ASSERT_TRUE(window.boxes.empty());
+    }
+
+    void send(std::string_view command) {
+        form.state.LastCommand = buildFrame(form.state.AddressPrefix, command);
+        form.Hyouji(form.state.LastCommand, kHyoujiSend);
+    }
+
+    sim::LineServer server{sim::LineOptions{}};
+    QtSerialControl serial;
+    QtTimer timer1, timer2, timer3, timer4, pacer;
+    SteadyClock clock;
+    test::FakeWindow window;
+    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer}, clock};
+};
+
+TEST_F(SerialEndToEnd, FrameGoesOutByteForByteAndTheReplyIsEchoedAndDecoded) {
+    form.Click("Option5");
+    send("CR0");
+    EXPECT_EQ(window.caption("Label11"), " A 0 0 1 C R 0 CR ");
+    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 0 CR "; }))
+        << window.caption("Label12");
+    EXPECT_EQ(window.caption("Label22"), " Power ON");
+
+    const auto frames = server.frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].text, "A001CR0");
+}
+
+TEST_F(SerialEndToEnd, SilentProjectorIsMarkedWhenTheReplyWindowEnds) {
+    server.withProjector([](sim::Projector& p) { p.settings().silent = true; });
+    send("C00");
+    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " X X X X"; }));
+    EXPECT_EQ(server.frameCount(), 1u);
+    // The display hold then clears all three labels.
+    ASSERT_TRUE(runUntil([&] { return window.caption("Label11").empty(); }));
+    EXPECT_EQ(window.caption("Label12"), "");
+}
+
+TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
+    server.stop();
+    ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); })) << "the panel kept a dead line open";
+    EXPECT_EQ(window.portNotice, "COM1 lost: the device went away");
+    EXPECT_TRUE(window.boxes.empty());
+
+    // No busy loop on the dead line: a second of waiting costs little processor time.
+    const std::clock_t before = std::clock();
+    runFor(1000);
+    const double cpuSeconds = static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    EXPECT_LT(cpuSeconds, 0.3);
+
+    send("C00");
+    EXPECT_EQ(window.caption("Label11"), " NOT SENT - COM1: the port is not open");
+}
+
+}  // namespace
+}  // namespace pj

@@ -1,0 +1,230 @@
+#include "sim/line_server.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace pj::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The panel's end of the line: opened and made raw as a serial port would be.
+class PanelEnd {
+  public:
+    explicit PanelEnd(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
+        if (fd_ >= 0) {
+            termios t{};
+            ::tcgetattr(fd_, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(fd_, TCSANOW, &t);
+        }
+    }
+    ~PanelEnd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    PanelEnd(const PanelEnd&) = delete;
+    PanelEnd& operator=(const PanelEnd&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+
+    bool write(std::string_view bytes) const {
+        return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+
+    // Reads until `count` bytes have come or `timeout` has passed.
+    std::string read(std::size_t count, std::chrono::milliseconds timeout = 2000ms) const {
+        std::string got;
+        const auto deadline = Clock::now() + timeout;
+        while (got.size() < count && Clock::now() < deadline) {
+            pollfd p{fd_, POLLIN, 0};
+            const auto left = std::chrono::ceil<Millis>(deadline - Clock::now());
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0 || (p.revents & POLLIN) == 0) {
+                break;
+            }
+            char buffer[256];
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+    // True once the far end has gone away.
+    bool hungUp(std::chrono::milliseconds timeout) const {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0 &&
+               (p.revents & (POLLHUP | POLLERR)) != 0;
+    }
+
+  private:
+    int fd_;
+};
+
+class LineServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "pjsim-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string link() const { return (dir_ / "projector").string(); }
+    LineOptions linked() const {
+        LineOptions options;
+        options.link = link();
+        return options;
+    }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(LineServerTest, AnswersOverAPseudoTerminalThroughItsLink) {
+    LineServer server(linked());
+    ASSERT_FALSE(server.start().has_value());
+    EXPECT_EQ(std::filesystem::read_symlink(link()).string(), server.path());
+
+    PanelEnd panel(link());
+    ASSERT_TRUE(panel.isOpen());
+    const Millis before = LineServer::clock();
+    ASSERT_TRUE(panel.write("CR0\r"));
+    EXPECT_EQ(panel.read(3), "00\r");
+
+    // Another projector's frame is ignored; ours are acted on, in order.
+    ASSERT_TRUE(panel.write("A002C06\rC07\rCR1\r"));
+    EXPECT_EQ(panel.read(3),
+              "\x06"
+              "3\r");
+    EXPECT_EQ(panel.read(1, 100ms), "") << "nothing more was due";
+    const Millis after = LineServer::clock();
+
+    const auto frames = server.frames();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].text, "CR0");
+    EXPECT_EQ(frames[1].text, "A002C06");
+    for (const ReceivedFrame& f : frames) {
+        EXPECT_GE(f.at, before);
+        EXPECT_LE(f.at, after);
+    }
+
+    server.stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link())));
+}
+
+TEST_F(LineServerTest, DeliversDelayedAnswersPieceByPiece) {
+    LineServer server(LineOptions{});
+    server.withProjector([](Projector& p) {
+        p.settings().replyDelay = 50ms;
+        p.settings().splitSize = 1;
+        p.settings().splitGap = 40ms;
+    });
+    ASSERT_FALSE(server.start().has_value());
+    PanelEnd panel(server.path());
+    ASSERT_TRUE(panel.isOpen());
+
+    const auto sent = Clock::now();
+    ASSERT_TRUE(panel.write("CR0\r"));
+    EXPECT_EQ(panel.read(1), "0");
+    const auto first = Clock::now();
+    EXPECT_EQ(panel.read(2), "0\r");
+    const auto last = Clock::now();
+    EXPECT_GE(first - sent, 45ms);
+    EXPECT_GE(last - first, 75ms);
+}
+
+TEST_F(LineServerTest, ThrottleTakesBytesAtTheLineRate) {
+    LineOptions options;
+    options.baud = 9600;
+    options.throttle = true;
+    LineServer server(options);
+    ASSERT_FALSE(server.start().has_value());
+    PanelEnd panel(server.path());
+    ASSERT_TRUE(panel.isOpen());
+
+    // 100 bytes at 9600 baud, ten bits each: about 104 ms on a real line.
+    const Millis sent = LineServer::clock();
+    ASSERT_TRUE(panel.write(std::string(99, 'x') + "\r"));
+    EXPECT_EQ(panel.read(2), "?\r");
+    const auto frames = server.frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_GE(frames[0].at - sent, 95ms);
+    EXPECT_LT(frames[0].at - sent, 1000ms);
+}
+
+TEST_F(LineServerTest, DropAndReopenIsAnUnplugAndReplug) {
+    LineServer server(linked());
+    ASSERT_FALSE(server.start().has_value());
+    {
+        PanelEnd panel(link());
+        ASSERT_TRUE(panel.isOpen());
+        ASSERT_TRUE(panel.write("C07\r"));
+        EXPECT_EQ(panel.read(1), "\x06");
+
+        server.dropLine();
+        EXPECT_TRUE(panel.hungUp(1000ms));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link())));
+        EXPECT_FALSE(PanelEnd(link()).isOpen());
+    }
+
+    ASSERT_FALSE(server.reopen().has_value());
+    EXPECT_EQ(std::filesystem::read_symlink(link()).string(), server.path());
+    PanelEnd panel(link());
+    ASSERT_TRUE(panel.isOpen());
+    ASSERT_TRUE(panel.write("CR1\r"));
+    EXPECT_EQ(panel.read(2), "3\r") << "the same projector is behind the new line";
+}
+
+TEST_F(LineServerTest, RefusesToReplaceAFileWithItsLink) {
+    { std::ofstream(link()) << "keep"; }
+    LineServer server(linked());
+    EXPECT_TRUE(server.start().has_value());
+    EXPECT_FALSE(server.running());
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link())));
+}
+
+TEST_F(LineServerTest, WaitsQuietlyWhileNobodyHasTheLineOpen) {
+    LineServer server(LineOptions{});
+    ASSERT_FALSE(server.start().has_value());
+    // Open and close once, so the terminal reports a hang-up from now on.
+    {
+        PanelEnd panel(server.path());
+        ASSERT_TRUE(panel.write("CR0\r"));
+        EXPECT_EQ(panel.read(3), "00\r");
+    }
+
+    const auto cpu = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    };
+    const auto start = cpu();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(cpu() - start, 100ms);
+
+    // The panel opens the port again: the line serves as before.
+    PanelEnd panel(server.path());
+    ASSERT_TRUE(panel.write("CR1\r"));
+    EXPECT_EQ(panel.read(2), "1\r");
+    EXPECT_EQ(server.frameCount(), 2u);
+}
+
+}  // namespace
+}  // namespace pj::sim

@@ -1,0 +1,241 @@
+#include "support/fakes.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <utility>
+
+namespace pj::test {
+
+// ---- virtual clock ----
+
+void FakeTimer::setInterval(int ms) {
+    interval_ = ms;
+    if (enabled_) {
+        due_ = clock_.now_ + interval_;
+        ++generation_;
+    }
+}
+
+void FakeTimer::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (enabled_) {
+        due_ = clock_.now_ + interval_;
+        ++generation_;
+    }
+}
+
+FakeTimer& VirtualClock::makeTimer() {
+    timers_.push_back(std::make_unique<FakeTimer>(*this));
+    return *timers_.back();
+}
+
+void VirtualClock::at(std::int64_t when, std::function<void()> action) {
+    actions_.emplace(when, std::move(action));
+}
+
+void VirtualClock::advance(std::int64_t ms) {
+    const std::int64_t end = now_ + ms;
+    for (;;) {
+        FakeTimer* next = nullptr;
+        for (const auto& timer : timers_) {
+            // A timer with no period would fire endlessly; like a real timer at 0 ms it
+            // fires once per step of the clock at most, so it is left out here.
+            if (timer->enabled_ && timer->interval_ > 0 && timer->due_ <= end &&
+                (next == nullptr || timer->due_ < next->due_)) {
+                next = timer.get();
+            }
+        }
+        const auto action = actions_.begin();
+        const bool actionFirst = action != actions_.end() && action->first <= end &&
+                                 (next == nullptr || action->first <= next->due_);
+        if (actionFirst) {
+            now_ = std::max(now_, action->first);
+            auto run = std::move(action->second);
+            actions_.erase(action);
+            run();
+            continue;
+        }
+        if (next == nullptr) {
+            break;
+        }
+        now_ = next->due_;
+        const std::uint64_t generation = next->generation_;
+        if (next->handler_) {
+            next->handler_();
+        }
+        // Periodic unless the handler restarted or stopped it.
+        if (next->enabled_ && next->generation_ == generation) {
+            next->due_ += next->interval_;
+        }
+    }
+    now_ = end;
+}
+
+// ---- serial ----
+
+SerialError FakeSerial::setCommPort(int port) {
+    if (open_) {
+        return "the port is open";
+    }
+    port_ = port;
+    return std::nullopt;
+}
+
+SerialError FakeSerial::setSettings(std::string_view s) {
+    settings = s;
+    return std::nullopt;
+}
+
+SerialError FakeSerial::setPortOpen(bool open) {
+    if (open == open_) {
+        return open ? SerialError{"the port is already open"} : std::nullopt;
+    }
+    if (open) {
+        if (const auto failure = openFailure.find(port_); failure != openFailure.end()) {
+            return failure->second;
+        }
+        ++opens;
+    } else {
+        ++closes;
+    }
+    open_ = open;
+    return std::nullopt;
+}
+
+SerialError FakeSerial::output(std::string_view bytes) {
+    if (!open_) {
+        return "the port is not open";
+    }
+    writes.emplace_back(bytes);
+    return std::nullopt;
+}
+
+std::string FakeSerial::input() {
+    return std::exchange(pending_, {});
+}
+
+std::string FakeSerial::wire() const {
+    std::string all;
+    for (const auto& w : writes) {
+        all += w;
+    }
+    return all;
+}
+
+void FakeSerial::arrive(std::string_view bytes) {
+    pending_ += bytes;
+    raiseEvent(kCommEvReceive);
+}
+
+void FakeSerial::raiseEvent(int event) {
+    event_ = event;
+    if (onComm_) {
+        onComm_();
+    }
+}
+
+void FakeSerial::loseDevice() {
+    open_ = false;
+    raiseEvent(kCommEvDeviceLost);
+}
+
+// ---- window ----
+
+namespace {
+
+// Option buttons by group, with the one each group starts with.
+struct OptionGroup {
+    std::string_view group;
+    std::array<std::string_view, 6> options;
+    std::string_view initiallySelected;
+};
+constexpr std::array<OptionGroup, 3> kOptionGroups{{
+    {"port", {"Option1", "Option2"}, ""},
+    {"speed", {"Option9", "Option10"}, "Option9"},
+    {"address", {"Option3", "Option4", "Option5", "Option6", "Option7", "Option8"}, "Option3"},
+}};
+
+std::string_view groupOf(std::string_view option) {
+    for (const auto& g : kOptionGroups) {
+        if (std::find(g.options.begin(), g.options.end(), option) != g.options.end()) {
+            return g.group;
+        }
+    }
+    return option;
+}
+
+std::string_view initialSelection(std::string_view group) {
+    for (const auto& g : kOptionGroups) {
+        if (g.group == group) {
+            return g.initiallySelected;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+void FakeWindow::setCaption(std::string_view control, std::string_view text) {
+    captions_.insert_or_assign(std::string(control), std::string(text));
+}
+
+std::string FakeWindow::caption(std::string_view control) const {
+    const auto it = captions_.find(control);
+    return it == captions_.end() ? std::string() : it->second;
+}
+
+void FakeWindow::setVisible(std::string_view control, bool visible) {
+    visible_.insert_or_assign(std::string(control), visible);
+}
+
+bool FakeWindow::visible(std::string_view control) const {
+    const auto it = visible_.find(control);
+    // As designed, the port panel and the data-display button start hidden.
+    if (it == visible_.end()) {
+        return control != "Frame8" && control != "Command34";
+    }
+    return it->second;
+}
+
+void FakeWindow::selectOption(std::string_view control) {
+    selected_.insert_or_assign(std::string(groupOf(control)), std::string(control));
+}
+
+bool FakeWindow::optionSelected(std::string_view control) const {
+    const std::string_view group = groupOf(control);
+    const auto it = selected_.find(group);
+    const std::string_view current =
+        it == selected_.end() ? initialSelection(group) : std::string_view(it->second);
+    return current == control;
+}
+
+std::string FakeWindow::text(std::string_view control) const {
+    const auto it = texts_.find(control);
+    return it == texts_.end() ? std::string() : it->second;
+}
+
+void FakeWindow::setText(std::string_view control, std::string_view text) {
+    texts_.insert_or_assign(std::string(control), std::string(text));
+}
+
+void FakeWindow::move(int l, int t) {
+    left = l;
+    top = t;
+}
+
+void FakeWindow::warningBox(std::string_view text, std::string_view title) {
+    boxes.push_back({std::string(text), std::string(title)});
+    if (onBox) {
+        onBox();
+    }
+}
+
+void Rig::load() {
+    form.Load();
+    serial.writes.clear();
+    serial.opens = 0;
+    serial.closes = 0;
+}
+
+}  // namespace pj::test

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/form.h"
+#include "app/timer.h"
+#include "app/window.h"
+#include "link/serial_control.h"
+
+namespace pj::test {
+
+class VirtualClock;
+
+// A timer on the virtual clock.
+class FakeTimer final : public Timer {
+  public:
+    explicit FakeTimer(VirtualClock& clock) : clock_(clock) {}
+    void setInterval(int ms) override;
+    int interval() const override { return interval_; }
+    void setEnabled(bool enabled) override;
+    bool enabled() const override { return enabled_; }
+    void setOnTimer(std::function<void()> handler) override { handler_ = std::move(handler); }
+
+  private:
+    friend class VirtualClock;
+    VirtualClock& clock_;
+    int interval_ = 0;
+    bool enabled_ = false;
+    std::int64_t due_ = 0;
+    std::uint64_t generation_ = 0;  // bumped whenever the period starts afresh
+    std::function<void()> handler_;
+};
+
+// Time that passes only when a test says so. Timers fire in order of their due time,
+// ties in the order the timers were made.
+class VirtualClock final : public Clock {
+  public:
+    std::int64_t nowUs() const override { return now_ * 1000; }
+    FakeTimer& makeTimer();
+    std::int64_t now() const { return now_; }
+    // Runs every timer event due up to now + ms, then stops at now + ms.
+    void advance(std::int64_t ms);
+    // Things other than timers (a reply from the line) scheduled at a moment.
+    void at(std::int64_t when, std::function<void()> action);
+
+  private:
+    friend class FakeTimer;
+    std::int64_t now_ = 0;
+    std::vector<std::unique_ptr<FakeTimer>> timers_;
+    std::multimap<std::int64_t, std::function<void()>> actions_;
+};
+
+// Records everything written and hands the core whatever a test queues as arrivals.
+class FakeSerial final : public SerialControl {
+  public:
+    SerialError setCommPort(int port) override;
+    int commPort() const override { return port_; }
+    SerialError setSettings(std::string_view settings) override;
+    bool portOpen() const override { return open_; }
+    SerialError setPortOpen(bool open) override;
+    SerialError output(std::string_view bytes) override;
+    std::string input() override;
+    int commEvent() const override { return event_; }
+    void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
+
+    // Test side.
+    void arrive(std::string_view bytes);  // queues bytes and raises the receive event
+    void raiseEvent(int event);           // a communication event with no data
+    void loseDevice();                    // the device goes away while open
+
+    std::vector<std::string> writes;         // one entry per output call
+    std::string wire() const;                // everything written, joined
+    std::string settings;                    // last settings given
+    std::map<int, std::string> openFailure;  // port -> error description on opening
+    int opens = 0;
+    int closes = 0;
+
+  private:
+    int port_ = 1;
+    bool open_ = false;
+    int event_ = 0;
+    std::string pending_;
+    std::function<void()> onComm_;
+};
+
+// Keeps what the core shows; a warning box is recorded and returns at once.
+class FakeWindow final : public Window {
+  public:
+    void setCaption(std::string_view control, std::string_view text) override;
+    std::string caption(std::string_view control) const override;
+    void setVisible(std::string_view control, bool visible) override;
+    bool visible(std::string_view control) const override;
+    void selectOption(std::string_view control) override;
+    bool optionSelected(std::string_view control) const override;
+    std::string text(std::string_view control) const override;
+    void setText(std::string_view control, std::string_view text) override;
+    void setHeight(int twips) override { height_ = twips; }
+    int height() const override { return height_; }
+    int screenWidth() const override { return screenWidth_; }
+    int screenHeight() const override { return screenHeight_; }
+    void move(int left, int top) override;
+    void warningBox(std::string_view text, std::string_view title) override;
+    void setPortNotice(std::string_view text) override { portNotice = text; }
+    void unload() override { unloaded = true; }
+
+    struct Box {
+        std::string text;
+        std::string title;
+    };
+    std::vector<Box> boxes;
+    std::function<void()> onBox;  // runs while the box is "open"
+    std::string portNotice;
+    bool unloaded = false;
+    int left = 0;
+    int top = 0;
+    int screenWidth_ = 1024 * 15;
+    int screenHeight_ = 768 * 15;
+
+  private:
+    std::map<std::string, std::string, std::less<>> captions_;
+    std::map<std::string, std::string, std::less<>> texts_;
+    std::map<std::string, bool, std::less<>> visible_;
+    std::map<std::string, std::string, std::less<>> groupOf_;
+    std::map<std::string, std::string, std::less<>> selected_;  // group -> option
+    int height_ = 0;
+};
+
+// A core wired to fakes, as the tests use it.
+struct Rig {
+    VirtualClock clock;
+    FakeSerial serial;
+    FakeWindow window;
+    FakeTimer& Timer1 = clock.makeTimer();
+    FakeTimer& Timer2 = clock.makeTimer();
+    FakeTimer& Timer3 = clock.makeTimer();
+    FakeTimer& Timer4 = clock.makeTimer();
+    FakeTimer& LinePacer = clock.makeTimer();
+    Form form{window, serial, FormTimers{Timer1, Timer2, Timer3, Timer4, LinePacer}, clock};
+
+    // Start-up, then forgets what start-up did on the wire and the port counters.
+    void load();
+    std::string label(std::string_view name) const { return window.caption(name); }
+};
+
+}  // namespace pj::test
