@@ -14,6 +14,12 @@
 
 namespace pj {
 
+namespace {
+// A repeat may go out this much before the line is free, so that timer granularity does not
+// leave the line idle between frames.
+constexpr std::int64_t kPacingSlackUs = 1000;
+}  // namespace
+
 void Form::noteWritten(std::size_t bytes) {
     const auto params = parseLineSettings(state.LineSettings);
     const std::int64_t characterUs = characterTimeUs(params ? *params : LineParams{19200});
@@ -54,13 +60,14 @@ void Form::Timer1_Timer() {
         return;
     }
     const std::int64_t busyUs = lineFreeAtUs_ - clock_.nowUs();
-    if (busyUs <= 0) {
+    if (busyUs <= kPacingSlackUs) {
         sendRepeat();
         return;
     }
     if (!repeatWaiting_) {
         repeatWaiting_ = true;
-        timers_.LinePacer.setInterval(static_cast<int>((busyUs + 999) / 1000));
+        const std::int64_t waitMs = (busyUs - kPacingSlackUs + 999) / 1000;
+        timers_.LinePacer.setInterval(static_cast<int>(waitMs));
         timers_.LinePacer.setEnabled(true);
     }
 }
@@ -70,13 +77,15 @@ void Form::LinePacer_Timer() {
     if (unloaded_ || !repeatWaiting_) {
         return;
     }
-    repeatWaiting_ = false;
     if (state.RepeatCode != 0) {
         sendRepeat();
     }
 }
 
 void Form::sendRepeat() {
+    // Whatever repeat was waiting for the line, this one takes its place.
+    repeatWaiting_ = false;
+    timers_.LinePacer.setEnabled(false);
     if (const HoldButton* button = findRepeatCode(state.RepeatCode)) {
         // The frame is built anew with the address selected now.
         sendCommand(button->command);

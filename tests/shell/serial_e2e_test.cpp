@@ -1,15 +1,16 @@
 // The real serial path end to end: the core on QSerialPort and QTimer, a pseudo-terminal
 // as the line, and the simulator answering at the far end.
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 
 #include "protocol/frame.h"
+#include "shell/event_loop.h"
 #include "shell/qt_clock.h"
 #include "shell/qt_serial_control.h"
 #include "shell/qt_timer.h"
@@ -19,28 +20,8 @@
 namespace pj {
 namespace {
 
-// Runs the event loop, sleeping in it between events, until `done` holds or `ms` pass;
-// says whether it held.
-bool runUntil(const std::function<bool()>& done, int ms = 3000) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            loop.quit();
-        }
-    });
-    check.start(2);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-void runFor(int ms) {
-    runUntil([] { return false; }, ms);
-}
+using test::runFor;
+using test::runUntil;
 
 class SerialEndToEnd : public ::testing::Test {
   protected:
@@ -102,6 +83,33 @@ TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
 
     send("C00");
     EXPECT_EQ(window.caption("Label11"), " NOT SENT - COM1: the port is not open");
+}
+
+TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
+    sim::LineServer second{sim::LineOptions{}};
+    ASSERT_FALSE(second.start());
+    const QString path = QString::fromStdString(second.path());
+    QProcess holder;
+    holder.start(QCoreApplication::applicationFilePath(), {"--hold-port", path});
+    ASSERT_TRUE(holder.waitForReadyRead(5000));
+    ASSERT_EQ(holder.readLine().trimmed(), "held");
+
+    serial.setDevice(2, path);
+    window.selectOption("Option2");
+    form.Click("Option2");
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_FALSE(window.boxes[0].text.empty());
+    EXPECT_EQ(window.boxes[0].title, "VELDAKON");
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_EQ(serial.commPort(), 1);
+    std::printf("warning box for a held port: \"%s\"\n", window.boxes[0].text.c_str());
+
+    holder.kill();
+    holder.waitForFinished();
+    // Once the other program lets go, choosing the port again opens it.
+    form.Click("Option2");
+    EXPECT_TRUE(serial.portOpen());
+    EXPECT_EQ(window.boxes.size(), 1u);
 }
 
 }  // namespace
