@@ -26,6 +26,9 @@ Form::Form(Window& window, SerialControl& serial, FormTimers timers, const Clock
     timers_.Timer4.setOnTimer([this] { Timer4_Timer(); });
     timers_.LinePacer.setEnabled(false);
     timers_.LinePacer.setOnTimer([this] { LinePacer_Timer(); });
+    timers_.Reconnect.setEnabled(false);
+    timers_.Reconnect.setInterval(kReconnectPeriod);
+    timers_.Reconnect.setOnTimer([this] { Reconnect_Timer(); });
     serial_.setOnComm([this] { MSComm1_OnComm(); });
 }
 
@@ -94,8 +97,8 @@ bool Form::Click(std::string_view control) {
 
 void Form::end() {
     serial_.setPortOpen(false);
-    for (Timer* timer :
-         {&timers_.Timer1, &timers_.Timer2, &timers_.Timer3, &timers_.Timer4, &timers_.LinePacer}) {
+    for (Timer* timer : {&timers_.Timer1, &timers_.Timer2, &timers_.Timer3, &timers_.Timer4,
+                         &timers_.LinePacer, &timers_.Reconnect}) {
         timer->setEnabled(false);
     }
     unloaded_ = true;

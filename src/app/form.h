@@ -55,6 +55,9 @@ inline constexpr std::string_view kNoReplyMark = " X X X X";
 // The most the receive buffer holds; older characters give way to newer ones.
 inline constexpr std::size_t kRxBufferCap = 1024;
 
+// How often a port whose device went away is tried again, in milliseconds.
+inline constexpr int kReconnectPeriod = 1000;
+
 struct FormTimers {
     Timer& Timer1;  // repeat of the press-and-hold buttons
     Timer& Timer2;  // reply window
@@ -62,6 +65,8 @@ struct FormTimers {
     Timer& Timer4;  // display hold
     // Holds a repeat back until the line has room for it; not a window control.
     Timer& LinePacer;
+    // Retries, once a second, a port whose device went away; not a window control.
+    Timer& Reconnect;
 };
 
 // The window's core: its state record and all its handlers, reaching the world only
@@ -89,6 +94,7 @@ class Form final : public FormEvents {
     void Timer3_Timer();
     void Timer4_Timer();
     void LinePacer_Timer();
+    void Reconnect_Timer();
 
     bool unloaded() const { return unloaded_; }
 

@@ -11,6 +11,8 @@ std::string Form::portName() const {
 
 void Form::selectPort(int port) {
     const int other = port == 1 ? 2 : 1;
+    // The operator's choice takes over from any retry of a lost port.
+    timers_.Reconnect.setEnabled(false);
 
     SerialError error;
     if (serial_.portOpen()) {
@@ -38,6 +40,17 @@ void Form::selectSpeed(std::string_view settings) {
     state.LineSettings = settings;
     serial_.setSettings(state.LineSettings);
     window_.setVisible("Frame8", false);
+}
+
+void Form::Reconnect_Timer() {
+    if (unloaded_ || serial_.portOpen()) {
+        timers_.Reconnect.setEnabled(false);
+        return;
+    }
+    if (!serial_.setPortOpen(true)) {
+        timers_.Reconnect.setEnabled(false);
+        window_.setPortNotice(portName() + " is back");
+    }
 }
 
 void Form::Timer3_Timer() {

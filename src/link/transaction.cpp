@@ -48,7 +48,9 @@ void Form::MSComm1_OnComm() {
     }
     const int event = serial_.commEvent();
     if (event == kCommEvDeviceLost) {
+        // Nothing is written into a vanished port; it is tried again until it comes back.
         window_.setPortNotice(portName() + " lost: the device went away");
+        timers_.Reconnect.setEnabled(true);
         return;
     }
     if (event != kCommEvReceive) {

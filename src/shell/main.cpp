@@ -42,9 +42,11 @@ int main(int argc, char* argv[]) {
     pj::QtTimer timer3;
     pj::QtTimer timer4;
     pj::QtTimer pacer;
+    pj::QtTimer reconnect;
     pj::SteadyClock clock;
     pj::QtWindow window;
-    pj::Form form(window, serial, pj::FormTimers{timer1, timer2, timer3, timer4, pacer}, clock);
+    pj::Form form(window, serial, pj::FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect},
+                  clock);
     window.setEvents(&form);
 
     form.Load();

@@ -169,13 +169,44 @@ TEST_F(Transaction, NoisyLineKeepsTheBufferAndTheEchoBounded) {
     EXPECT_LE(rig.label("Label12").size(), 1 + 4 * kRxBufferCap);
 }
 
-TEST_F(Transaction, DeviceLostIsToldOnceAndLaterSendsAreNotSent) {
+TEST_F(Transaction, LostDeviceIsToldOnceRetriedEverySecondAndReopenedWhenBack) {
+    rig.serial.openFailure[1] = "No such file or directory";  // unplugged
     rig.serial.loseDevice();
     EXPECT_EQ(rig.window.portNotice, "COM1 lost: the device went away");
     EXPECT_TRUE(rig.window.boxes.empty());
-    send("C00");
+
+    send("C00");  // nothing goes into a vanished port
     EXPECT_TRUE(rig.serial.writes.empty());
     EXPECT_EQ(rig.label("Label11").rfind(" NOT SENT", 0), 0u);
+
+    rig.clock.advance(3500);
+    EXPECT_FALSE(rig.serial.portOpen());
+    EXPECT_EQ(rig.serial.opens, 0);  // every retry failed quietly
+    EXPECT_TRUE(rig.window.boxes.empty());
+
+    rig.serial.openFailure.clear();  // plugged back in
+    rig.clock.advance(499);
+    EXPECT_FALSE(rig.serial.portOpen());
+    rig.clock.advance(1);
+    EXPECT_TRUE(rig.serial.portOpen());
+    EXPECT_EQ(rig.window.portNotice, "COM1 is back");
+    EXPECT_FALSE(rig.Reconnect.enabled());
+    send("C00");
+    EXPECT_EQ(rig.serial.wire(), "C00\r");
+}
+
+TEST_F(Transaction, PortsTheOperatorLeftClosedAreNotRetried) {
+    rig.serial.openFailure[2] = "Permission denied";
+    rig.form.Click("Option2");  // a failed selection leaves the port closed
+    rig.clock.advance(5000);
+    EXPECT_EQ(rig.serial.opens, 0);
+
+    // A lost device whose retry is overtaken by the operator's own choice.
+    rig.form.Click("Option1");
+    rig.serial.loseDevice();
+    rig.form.Click("Command16");
+    rig.clock.advance(5000);
+    EXPECT_FALSE(rig.serial.portOpen());
 }
 
 TEST_F(Transaction, EndWhileAReplyIsAwaitedClosesThePortAndNothingRunsAfterwards) {

@@ -31,10 +31,10 @@ class HoldEndToEnd : public ::testing::Test {
 
     std::unique_ptr<sim::LineServer> server;
     QtSerialControl serial;
-    QtTimer timer1, timer2, timer3, timer4, pacer;
+    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
     SteadyClock clock;
     test::FakeWindow window;
-    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer}, clock};
+    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
 };
 
 TEST_F(HoldEndToEnd, ZoomHeldForOneSecondSendsOneFramePerPeriod) {

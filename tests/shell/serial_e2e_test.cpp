@@ -1,6 +1,7 @@
 // The real serial path end to end: the core on QSerialPort and QTimer, a pseudo-terminal
 // as the line, and the simulator answering at the far end.
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -27,7 +28,8 @@ class SerialEndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(server.start());
-        serial.setDevice(1, QString::fromStdString(server.path()));
+        // The panel opens the line by its link, a stable name across unplug and replug.
+        serial.setDevice(1, QString::fromStdString(linked().link));
         form.Load();
         ASSERT_TRUE(serial.portOpen()) << window.portNotice;
         ASSERT_TRUE(window.boxes.empty());
@@ -38,12 +40,21 @@ class SerialEndToEnd : public ::testing::Test {
         form.Hyouji(form.state.LastCommand, kHyoujiSend);
     }
 
-    sim::LineServer server{sim::LineOptions{}};
+    static sim::LineOptions linked() {
+        sim::LineOptions options;
+        options.link =
+            QDir::temp()
+                .filePath(QStringLiteral("pjpanel-e2e-%1").arg(QCoreApplication::applicationPid()))
+                .toStdString();
+        return options;
+    }
+
+    sim::LineServer server{linked()};
     QtSerialControl serial;
-    QtTimer timer1, timer2, timer3, timer4, pacer;
+    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
     SteadyClock clock;
     test::FakeWindow window;
-    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer}, clock};
+    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
 };
 
 TEST_F(SerialEndToEnd, FrameGoesOutByteForByteAndTheReplyIsEchoedAndDecoded) {
@@ -83,6 +94,22 @@ TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
 
     send("C00");
     EXPECT_EQ(window.caption("Label11"), " NOT SENT - COM1: the port is not open");
+}
+
+TEST_F(SerialEndToEnd, LineThatComesBackAtTheSamePathIsReopenedWithoutAClick) {
+    server.dropLine();
+    ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); }));
+    runFor(1500);  // a retry or two against the missing device
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_EQ(window.portNotice, "COM1 lost: the device went away");
+
+    ASSERT_FALSE(server.reopen());
+    ASSERT_TRUE(runUntil([&] { return serial.portOpen(); }, 2500));
+    EXPECT_EQ(window.portNotice, "COM1 is back");
+    EXPECT_TRUE(window.boxes.empty());
+
+    send("CR0");
+    ASSERT_TRUE(runUntil([&] { return window.caption("Label22") == " Power ON"; }));
 }
 
 TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {

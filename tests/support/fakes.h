@@ -142,7 +142,9 @@ struct Rig {
     FakeTimer& Timer3 = clock.makeTimer();
     FakeTimer& Timer4 = clock.makeTimer();
     FakeTimer& LinePacer = clock.makeTimer();
-    Form form{window, serial, FormTimers{Timer1, Timer2, Timer3, Timer4, LinePacer}, clock};
+    FakeTimer& Reconnect = clock.makeTimer();
+    Form form{window, serial, FormTimers{Timer1, Timer2, Timer3, Timer4, LinePacer, Reconnect},
+              clock};
 
     // Start-up, then forgets what start-up did on the wire and the port counters.
     void load();
