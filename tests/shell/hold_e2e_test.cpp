@@ -7,11 +7,7 @@
 #include <cstdio>
 
 #include "shell/event_loop.h"
-#include "shell/qt_clock.h"
-#include "shell/qt_serial_control.h"
-#include "shell/qt_timer.h"
-#include "sim/line_server.h"
-#include "support/fakes.h"
+#include "shell/panel_on_line.h"
 
 namespace pj {
 namespace {
@@ -19,26 +15,10 @@ namespace {
 using test::runFor;
 using test::runUntil;
 
-class HoldEndToEnd : public ::testing::Test {
-  protected:
-    void start(sim::LineOptions options) {
-        server = std::make_unique<sim::LineServer>(std::move(options));
-        ASSERT_FALSE(server->start());
-        serial.setDevice(1, QString::fromStdString(server->path()));
-        form.Load();
-        ASSERT_TRUE(serial.portOpen()) << window.portNotice;
-    }
-
-    std::unique_ptr<sim::LineServer> server;
-    QtSerialControl serial;
-    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
-    SteadyClock clock;
-    test::FakeWindow window;
-    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
-};
+class HoldEndToEnd : public ::testing::Test, protected test::PanelOnLine {};
 
 TEST_F(HoldEndToEnd, ZoomHeldForOneSecondSendsOneFramePerPeriod) {
-    start({});
+    start();
     form.MouseDown("Command15");  // "Zoom" "+"
     runFor(1000);
     form.MouseUp("Command15");

@@ -1,22 +1,14 @@
 // The real serial path end to end: the core on QSerialPort and QTimer, a pseudo-terminal
 // as the line, and the simulator answering at the far end.
-#include <QCoreApplication>
-#include <QDir>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <ctime>
-#include <functional>
 
-#include "protocol/frame.h"
 #include "shell/event_loop.h"
-#include "shell/qt_clock.h"
-#include "shell/qt_serial_control.h"
-#include "shell/qt_timer.h"
-#include "sim/line_server.h"
-#include "support/fakes.h"
+#include "shell/panel_on_line.h"
 
 namespace pj {
 namespace {
@@ -24,37 +16,9 @@ namespace {
 using test::runFor;
 using test::runUntil;
 
-class SerialEndToEnd : public ::testing::Test {
+class SerialEndToEnd : public ::testing::Test, protected test::PanelOnLine {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(server.start());
-        // The panel opens the line by its link, a stable name across unplug and replug.
-        serial.setDevice(1, QString::fromStdString(linked().link));
-        form.Load();
-        ASSERT_TRUE(serial.portOpen()) << window.portNotice;
-        ASSERT_TRUE(window.boxes.empty());
-    }
-
-    void send(std::string_view command) {
-        form.state.LastCommand = buildFrame(form.state.AddressPrefix, command);
-        form.Hyouji(form.state.LastCommand, kHyoujiSend);
-    }
-
-    static sim::LineOptions linked() {
-        sim::LineOptions options;
-        options.link =
-            QDir::temp()
-                .filePath(QStringLiteral("pjpanel-e2e-%1").arg(QCoreApplication::applicationPid()))
-                .toStdString();
-        return options;
-    }
-
-    sim::LineServer server{linked()};
-    QtSerialControl serial;
-    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
-    SteadyClock clock;
-    test::FakeWindow window;
-    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
+    void SetUp() override { start(); }
 };
 
 TEST_F(SerialEndToEnd, FrameGoesOutByteForByteAndTheReplyIsEchoedAndDecoded) {
@@ -65,23 +29,23 @@ TEST_F(SerialEndToEnd, FrameGoesOutByteForByteAndTheReplyIsEchoedAndDecoded) {
         << window.caption("Label12");
     EXPECT_EQ(window.caption("Label22"), " Power ON");
 
-    const auto frames = server.frames();
+    const auto frames = server->frames();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].text, "A001CR0");
 }
 
 TEST_F(SerialEndToEnd, SilentProjectorIsMarkedWhenTheReplyWindowEnds) {
-    server.withProjector([](sim::Projector& p) { p.settings().silent = true; });
+    projector([](sim::Projector& p) { p.settings().silent = true; });
     send("C00");
     ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " X X X X"; }));
-    EXPECT_EQ(server.frameCount(), 1u);
+    EXPECT_EQ(server->frameCount(), 1u);
     // The display hold then clears all three labels.
     ASSERT_TRUE(runUntil([&] { return window.caption("Label11").empty(); }));
     EXPECT_EQ(window.caption("Label12"), "");
 }
 
 TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
-    server.stop();
+    server->dropLine();
     ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); })) << "the panel kept a dead line open";
     EXPECT_EQ(window.portNotice, "COM1 lost: the device went away");
     EXPECT_TRUE(window.boxes.empty());
@@ -97,13 +61,13 @@ TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
 }
 
 TEST_F(SerialEndToEnd, LineThatComesBackAtTheSamePathIsReopenedWithoutAClick) {
-    server.dropLine();
+    server->dropLine();
     ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); }));
     runFor(1500);  // a retry or two against the missing device
     EXPECT_FALSE(serial.portOpen());
     EXPECT_EQ(window.portNotice, "COM1 lost: the device went away");
 
-    ASSERT_FALSE(server.reopen());
+    ASSERT_FALSE(server->reopen());
     ASSERT_TRUE(runUntil([&] { return serial.portOpen(); }, 2500));
     EXPECT_EQ(window.portNotice, "COM1 is back");
     EXPECT_TRUE(window.boxes.empty());
