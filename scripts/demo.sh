@@ -30,13 +30,16 @@ if [[ -z "${DISPLAY:-}" ]]; then
     sleep 1
     build/bin/pjpanel --port1 "$link" &
     pids+=($!)
-    sleep 2
-    # "ON" in "POWER" is the focused button when the window opens: Space clicks it.
-    xdotool search --sync --name "VORN" windowactivate --sync key space >/dev/null 2>&1 || true
-    sleep 1
+    # Ctrl+K shows the data band; "ON" in "POWER" has the focus, and Space clicks it.
+    window=$(xdotool search --sync --name "VORN" | head -1)
+    xdotool key --window "$window" ctrl+k
+    sleep 0.3
+    xdotool key --window "$window" space
+    sleep 0.3
     shot="${TMPDIR:-/tmp}/pjpanel-demo.png"
-    import -window root "$shot"
-    echo "No display here: ran the panel on a virtual display, pressed \"ON\" in \"POWER\"."
+    import -window "$window" "$shot"
+    echo "No display here: ran the panel on a virtual display, pressed Ctrl+K and \"ON\" in"
+    echo "\"POWER\"; the simulator's log above shows the frame and its answer."
     echo "Screenshot: $shot"
 else
     echo "Click a button (\"ON\" in \"POWER\", say): the simulator's log below shows the"
