@@ -1,0 +1,156 @@
+// pjsoak: long runs of the panel's core on the real serial path against the simulator.
+//
+//   pjsoak hold MINUTES     hold the cursor pad at its fastest repeat (5 ms) for MINUTES
+//   pjsoak queries MINUTES  one status query a second for MINUTES
+//
+// Prints one line of figures per run, as "key=value" pairs, and exits non-zero when a
+// figure is out of bounds.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "app/form.h"
+#include "shell/event_loop.h"
+#include "shell/qt_clock.h"
+#include "shell/qt_serial_control.h"
+#include "shell/qt_timer.h"
+#include "sim/line_server.h"
+#include "status/queries.h"
+#include "support/fakes.h"
+
+namespace {
+
+long residentKb() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+struct Panel {
+    Panel() {
+        pj::sim::ProjectorSettings settings;
+        settings.record = false;  // count frames, keep none: the soak watches memory
+        server = std::make_unique<pj::sim::LineServer>(pj::sim::LineOptions{},
+                                                      pj::sim::Projector(settings));
+        if (server->start()) {
+            std::fprintf(stderr, "pjsoak: the simulator did not start\n");
+            std::exit(2);
+        }
+        serial.setDevice(1, QString::fromStdString(server->path()));
+        form.Load();
+        if (!serial.portOpen()) {
+            std::fprintf(stderr, "pjsoak: the port did not open\n");
+            std::exit(2);
+        }
+    }
+
+    std::unique_ptr<pj::sim::LineServer> server;
+    pj::QtSerialControl serial;
+    pj::QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
+    pj::SteadyClock clock;
+    pj::test::FakeWindow window;
+    pj::Form form{window, serial,
+                  pj::FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
+};
+
+// Memory, sampled once a second while `run` lasts.
+struct MemoryWatch {
+    long first = residentKb();
+    long peak = first;
+    void sample() { peak = std::max(peak, residentKb()); }
+};
+
+int hold(int minutes) {
+    Panel panel;
+    // A digital-zoom release leaves the cursor pad repeating every 5 ms.
+    panel.form.MouseDown("Command48");
+    panel.form.MouseUp("Command48");
+    pj::test::runFor(500);
+    const std::size_t before = panel.server->frameCount();
+
+    MemoryWatch memory;
+    QElapsedTimer held;
+    panel.form.MouseDown("Command5");
+    held.start();
+    for (int s = 0; s < minutes * 60; ++s) {
+        pj::test::runFor(1000);
+        memory.sample();
+    }
+    panel.form.MouseUp("Command5");
+    const qint64 heldMs = held.elapsed();
+    pj::test::runFor(500);
+
+    const auto frames = static_cast<double>(panel.server->frameCount() - before);
+    const double ideal = 1.0 + static_cast<double>(heldMs / 5);
+    const double error = (frames - ideal) / ideal * 100.0;
+    const long growth = residentKb() - memory.first;
+    std::printf("hold minutes=%d held_ms=%lld frames=%.0f ideal=%.0f error_pct=%.3f "
+                "rss_start_kb=%ld rss_peak_kb=%ld rss_growth_kb=%ld\n",
+                minutes, static_cast<long long>(heldMs), frames, ideal, error, memory.first,
+                memory.peak, growth);
+    return std::abs(error) <= 1.0 && growth < 4096 ? 0 : 1;
+}
+
+int queries(int minutes) {
+    Panel panel;
+    std::map<std::string_view, std::string> reference;
+    int sent = 0;
+    int lost = 0;
+    int misdecoded = 0;
+    MemoryWatch memory;
+    for (int s = 0; s < minutes * 60; ++s) {
+        const pj::QueryButton& query = pj::kQueryButtons[static_cast<std::size_t>(s) %
+                                                         pj::kQueryButtons.size()];
+        panel.form.Click(query.control);
+        ++sent;
+        // The answer is in long before the reply window (500 ms) ends.
+        pj::test::runFor(400);
+        const std::string readout = panel.window.caption("Label22");
+        if (panel.form.state.AwaitingReply == 1 || panel.window.caption("Label12").empty()) {
+            ++lost;
+        } else if (auto [it, first] = reference.emplace(query.command, readout);
+                   readout.empty() || (!first && it->second != readout)) {
+            ++misdecoded;
+        }
+        pj::test::runFor(600);
+        memory.sample();
+    }
+    std::printf("queries minutes=%d sent=%d answered=%d lost=%d misdecoded=%d "
+                "rss_start_kb=%ld rss_peak_kb=%ld\n",
+                minutes, sent, sent - lost, lost, misdecoded, memory.first, memory.peak);
+    for (const auto& [command, readout] : reference) {
+        std::printf("  %s -> \"%s\"\n", std::string(command).c_str(), readout.c_str());
+    }
+    return lost == 0 && misdecoded == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int minutes = argc == 3 ? std::atoi(argv[2]) : 0;
+    if (minutes <= 0) {
+        std::fprintf(stderr, "usage: pjsoak hold|queries MINUTES\n");
+        return 2;
+    }
+    const std::string what = argv[1];
+    if (what == "hold") {
+        return hold(minutes);
+    }
+    if (what == "queries") {
+        return queries(minutes);
+    }
+    std::fprintf(stderr, "usage: pjsoak hold|queries MINUTES\n");
+    return 2;
+}
