@@ -2,16 +2,14 @@
 // that should not.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 
 #include "shell/event_loop.h"
 #include "shell/panel_on_line.h"
+#include "support/process_memory.h"
 
 namespace pj {
 namespace {
@@ -19,15 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::runFor;
 using test::runUntil;
-
-// Resident memory of this process, in kilobytes.
-long residentKb() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0;
-    long resident = 0;
-    statm >> size >> resident;
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
-}
 
 class Faults : public ::testing::Test, protected test::PanelOnLine {
   protected:
@@ -147,7 +136,7 @@ TEST_F(Faults, NoiseFloodAtLineRateForThirtySeconds) {
     probe.start(20);
 
     runFor(5000);
-    const long memoryAtFive = residentKb();
+    const long memoryAtFive = test::residentKb();
     const std::clock_t cpuBefore = std::clock();
     std::size_t clicks = 0;
     for (int second = 5; second < kSeconds; ++second) {
@@ -156,7 +145,7 @@ TEST_F(Faults, NoiseFloodAtLineRateForThirtySeconds) {
         runFor(1000);
     }
     const double cpuSeconds = static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
-    const long memoryGrowth = residentKb() - memoryAtFive;
+    const long memoryGrowth = test::residentKb() - memoryAtFive;
     std::printf("noise flood: %.2f s CPU over %d s, memory %+ld kB, worst lateness %lld ms\n",
                 cpuSeconds, kSeconds - 5, memoryGrowth, static_cast<long long>(worstLateness));
 

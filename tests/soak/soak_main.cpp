@@ -9,12 +9,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -26,23 +23,16 @@
 #include "sim/line_server.h"
 #include "status/queries.h"
 #include "support/fakes.h"
+#include "support/process_memory.h"
 
 namespace {
-
-long residentKb() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0;
-    long resident = 0;
-    statm >> size >> resident;
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
-}
 
 struct Panel {
     Panel() {
         pj::sim::ProjectorSettings settings;
         settings.record = false;  // count frames, keep none: the soak watches memory
         server = std::make_unique<pj::sim::LineServer>(pj::sim::LineOptions{},
-                                                      pj::sim::Projector(settings));
+                                                       pj::sim::Projector(settings));
         if (server->start()) {
             std::fprintf(stderr, "pjsoak: the simulator did not start\n");
             std::exit(2);
@@ -60,15 +50,15 @@ struct Panel {
     pj::QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
     pj::SteadyClock clock;
     pj::test::FakeWindow window;
-    pj::Form form{window, serial,
-                  pj::FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
+    pj::Form form{window, serial, pj::FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect},
+                  clock};
 };
 
 // Memory, sampled once a second while `run` lasts.
 struct MemoryWatch {
-    long first = residentKb();
+    long first = pj::test::residentKb();
     long peak = first;
-    void sample() { peak = std::max(peak, residentKb()); }
+    void sample() { peak = std::max(peak, pj::test::residentKb()); }
 };
 
 int hold(int minutes) {
@@ -94,11 +84,12 @@ int hold(int minutes) {
     const auto frames = static_cast<double>(panel.server->frameCount() - before);
     const double ideal = 1.0 + static_cast<double>(heldMs / 5);
     const double error = (frames - ideal) / ideal * 100.0;
-    const long growth = residentKb() - memory.first;
-    std::printf("hold minutes=%d held_ms=%lld frames=%.0f ideal=%.0f error_pct=%.3f "
-                "rss_start_kb=%ld rss_peak_kb=%ld rss_growth_kb=%ld\n",
-                minutes, static_cast<long long>(heldMs), frames, ideal, error, memory.first,
-                memory.peak, growth);
+    const long growth = pj::test::residentKb() - memory.first;
+    std::printf(
+        "hold minutes=%d held_ms=%lld frames=%.0f ideal=%.0f error_pct=%.3f "
+        "rss_start_kb=%ld rss_peak_kb=%ld rss_growth_kb=%ld\n",
+        minutes, static_cast<long long>(heldMs), frames, ideal, error, memory.first, memory.peak,
+        growth);
     return std::abs(error) <= 1.0 && growth < 4096 ? 0 : 1;
 }
 
@@ -110,8 +101,8 @@ int queries(int minutes) {
     int misdecoded = 0;
     MemoryWatch memory;
     for (int s = 0; s < minutes * 60; ++s) {
-        const pj::QueryButton& query = pj::kQueryButtons[static_cast<std::size_t>(s) %
-                                                         pj::kQueryButtons.size()];
+        const pj::QueryButton& query =
+            pj::kQueryButtons[static_cast<std::size_t>(s) % pj::kQueryButtons.size()];
         panel.form.Click(query.control);
         ++sent;
         // The answer is in long before the reply window (500 ms) ends.
@@ -126,9 +117,10 @@ int queries(int minutes) {
         pj::test::runFor(600);
         memory.sample();
     }
-    std::printf("queries minutes=%d sent=%d answered=%d lost=%d misdecoded=%d "
-                "rss_start_kb=%ld rss_peak_kb=%ld\n",
-                minutes, sent, sent - lost, lost, misdecoded, memory.first, memory.peak);
+    std::printf(
+        "queries minutes=%d sent=%d answered=%d lost=%d misdecoded=%d "
+        "rss_start_kb=%ld rss_peak_kb=%ld\n",
+        minutes, sent, sent - lost, lost, misdecoded, memory.first, memory.peak);
     for (const auto& [command, readout] : reference) {
         std::printf("  %s -> \"%s\"\n", std::string(command).c_str(), readout.c_str());
     }
