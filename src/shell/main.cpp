@@ -16,12 +16,14 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(
         QStringLiteral("Remote-control panel for a data projector on a serial line."));
     parser.addHelpOption();
-    const QCommandLineOption port1({QStringLiteral("port1")},
-                                   QStringLiteral("Device behind port 1 (default /dev/ttyS0)."),
-                                   QStringLiteral("path"));
-    const QCommandLineOption port2({QStringLiteral("port2")},
-                                   QStringLiteral("Device behind port 2 (default /dev/ttyS1)."),
-                                   QStringLiteral("path"));
+    const QCommandLineOption port1(
+        {QStringLiteral("port1")},
+        QStringLiteral("Device behind port 1 (default /dev/ttyS0), or tcp://HOST:PORT."),
+        QStringLiteral("path"));
+    const QCommandLineOption port2(
+        {QStringLiteral("port2")},
+        QStringLiteral("Device behind port 2 (default /dev/ttyS1), or tcp://HOST:PORT."),
+        QStringLiteral("path"));
     parser.addOption(port1);
     parser.addOption(port2);
     parser.process(app);

@@ -1,7 +1,11 @@
 #include "sim/line_server.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace pj::sim {
 
@@ -98,6 +103,18 @@ LineError LineServer::start() {
     if (options_.baud != 19200 && options_.baud != 9600) {
         return "line rate must be 19200 or 9600";
     }
+    if (options_.listenPort) {
+        if (!options_.device.empty() || !options_.link.empty()) {
+            return "a line served over TCP has no device and no link";
+        }
+        if (LineError error = openListener()) {
+            return error;
+        }
+        stopping_.store(false);
+        running_.store(true);
+        thread_ = std::thread(&LineServer::serve, this);
+        return std::nullopt;
+    }
     if (LineError error = openLine()) {
         return error;
     }
@@ -120,8 +137,15 @@ void LineServer::stop() {
     }
     stopping_.store(true);
     thread_.join();
-    ::close(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (listenFd_ >= 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+    }
+    clientConnected_.store(false);
     removeLink();
     {
         std::lock_guard lock(mutex_);
@@ -165,6 +189,61 @@ LineError LineServer::openLine() {
     return std::nullopt;
 }
 
+LineError LineServer::openListener() {
+    // Once bound, the same port is used again after a stop, as a device server keeps its own.
+    const int port = boundPort_ != 0 ? boundPort_ : *options_.listenPort;
+    if (port < 0 || port > 65535) {
+        return "TCP port must be 0 to 65535";
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, options_.listenAddress.c_str(), &address.sin_addr) != 1) {
+        return options_.listenAddress + ": not an IPv4 address";
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return systemError("socket");
+    }
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    auto* generic = reinterpret_cast<sockaddr*>(&address);
+    socklen_t length = sizeof address;
+    if (::bind(fd, generic, length) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, generic, &length) != 0) {
+        LineError error = systemError(options_.listenAddress + ":" + std::to_string(port));
+        ::close(fd);
+        return error;
+    }
+    boundPort_ = ntohs(address.sin_port);
+    listenFd_ = fd;
+    fd_ = -1;
+    std::lock_guard lock(mutex_);
+    path_ = "tcp://" + options_.listenAddress + ":" + std::to_string(boundPort_);
+    return std::nullopt;
+}
+
+void LineServer::acceptClient() {
+    const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client < 0) {
+        return;
+    }
+    // The newcomer takes the line over.
+    dropClient();
+    const int on = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fd_ = client;
+    clientConnected_.store(true);
+}
+
+void LineServer::dropClient() {
+    if (listenFd_ >= 0 && fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        clientConnected_.store(false);
+    }
+}
+
 LineError LineServer::makeLink() {
     if (options_.link.empty()) {
         return std::nullopt;
@@ -194,6 +273,7 @@ void LineServer::serve() {
     bool drained = true;  // the line was found empty: the next byte starts a fresh burst
     std::string outbox;
     std::array<char, 4096> buffer{};
+    const bool tcp = listenFd_ >= 0;
 
     while (!stopping_.load()) {
         const Clock::time_point now = Clock::now();
@@ -206,8 +286,13 @@ void LineServer::serve() {
                 wait = std::clamp(*due - toMillis(now), Millis{0}, wait);
             }
         }
+        if (!outbox.empty() && fd_ < 0) {
+            outbox.clear();  // no client on the line: the bytes are lost, as on a wire
+        }
         if (!outbox.empty()) {
-            const ssize_t n = ::write(fd_, outbox.data(), outbox.size());
+            // A socket must not raise SIGPIPE when its client has just gone.
+            const ssize_t n = tcp ? ::send(fd_, outbox.data(), outbox.size(), MSG_NOSIGNAL)
+                                  : ::write(fd_, outbox.data(), outbox.size());
             if (n > 0) {
                 if (options_.trace) {
                     options_.trace('>',
@@ -216,6 +301,9 @@ void LineServer::serve() {
                 outbox.erase(0, static_cast<std::size_t>(n));
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 outbox.clear();  // nobody on the line: the bytes are lost, as on a wire
+                if (tcp) {
+                    dropClient();
+                }
             }
         }
 
@@ -227,9 +315,19 @@ void LineServer::serve() {
         if (!outbox.empty()) {
             events = static_cast<short>(events | POLLOUT);
         }
-        pollfd p{fd_, events, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(wait.count()));
+        // The line first (absent while no client is connected), then the listener.
+        std::array<pollfd, 2> polled{pollfd{fd_, events, 0}, pollfd{listenFd_, POLLIN, 0}};
+        const int ready = ::poll(polled.data(), tcp ? 2 : 1, static_cast<int>(wait.count()));
         if (ready < 0) {
+            continue;
+        }
+        if (tcp && (polled[1].revents & POLLIN) != 0) {
+            acceptClient();
+            drained = true;
+            continue;
+        }
+        const pollfd& p = polled[0];
+        if (fd_ < 0) {
             continue;
         }
         if ((p.revents & POLLIN) != 0) {
@@ -250,9 +348,13 @@ void LineServer::serve() {
                 drained = count < allowed;
                 std::lock_guard lock(mutex_);
                 projector_.feed(std::string_view(buffer.data(), count), toMillis(at));
+            } else if (tcp && (got == 0 || (errno != EAGAIN && errno != EINTR))) {
+                dropClient();  // the client closed its end, or the connection broke
             } else if (got < 0 && errno == EIO) {
                 std::this_thread::sleep_for(kHangupPause);
             }
+        } else if (tcp && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            dropClient();
         } else if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             std::this_thread::sleep_for(kHangupPause);
         } else if ((events & POLLIN) != 0) {

@@ -1,7 +1,10 @@
 #pragma once
 
 // Serves a simulated projector on a serial line: by default on a fresh pseudo-terminal, whose
-// slave side (path()) the panel opens as its serial port; or on an existing serial device.
+// slave side (path()) the panel opens as its serial port; or on an existing serial device; or
+// on a TCP port, as a serial device server in raw TCP mode would (path() is then
+// "tcp://HOST:PORT"). Over TCP one client is served at a time: a client that connects takes
+// the line over from the one before, whose connection is closed.
 // The line is served by a thread of the server's own; the projector model is shared with
 // the caller through withProjector(), under the server's lock.
 //
@@ -11,7 +14,8 @@
 // stop() is the line going away as a device does when unplugged: the terminal closes, the
 // panel's end sees a hang-up and the link disappears. A later start() is the replug: a fresh
 // terminal, the link pointed at it, the same projector (its state, settings and recorded
-// frames) behind it.
+// frames) behind it. Over TCP, stop() closes the client's connection and stops listening, and
+// start() listens again on the same port.
 
 #include <atomic>
 #include <cstddef>
@@ -32,6 +36,9 @@ struct LineOptions {
     std::string device;  // empty: a fresh pseudo-terminal
     int baud = 19200;    // 19200 or 9600: the device's line rate, and the throttle's
     std::string link;    // a symbolic link to the line, made by start() and removed by stop()
+    // Serve TCP instead of a terminal: listen on this port (0: any free one) and address.
+    std::optional<int> listenPort;
+    std::string listenAddress = "127.0.0.1";  // IPv4, in dotted form
     // Takes bytes from the line no faster than `baud` allows (ten bits a byte), so a writer
     // that outruns the line meets backpressure as on a real port.
     bool throttle = false;
@@ -55,8 +62,11 @@ class LineServer {
     // Stops serving, closes the line and removes the link. Does nothing while stopped.
     void stop();
     bool running() const { return running_.load(); }
-    // The path the panel opens: the terminal's slave side or the device; empty when stopped.
+    // The path the panel opens: the terminal's slave side, the device, or "tcp://HOST:PORT";
+    // empty when stopped.
     std::string path() const;
+    // Whether a TCP client is connected now.
+    bool clientConnected() const { return clientConnected_.load(); }
 
     // The device vanishes / comes back (see above).
     void dropLine() { stop(); }
@@ -77,16 +87,23 @@ class LineServer {
 
   private:
     LineError openLine();
+    LineError openListener();
     LineError makeLink();
     void removeLink();
     void serve();
+    // Over TCP: takes a waiting client on as the line, closing the one before.
+    void acceptClient();
+    void dropClient();
 
     LineOptions options_;
     mutable std::mutex mutex_;
     Projector projector_;
     std::string path_;
-    int fd_ = -1;
+    int fd_ = -1;        // the line: terminal, device or TCP client; -1 while no client
+    int listenFd_ = -1;  // TCP only
+    int boundPort_ = 0;  // TCP only: kept across stop() and start()
     std::thread thread_;
+    std::atomic<bool> clientConnected_{false};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopping_{false};
 };

@@ -24,6 +24,12 @@ until interrupted (SIGINT or SIGTERM).
 Options:
   --link PATH       also make PATH a symbolic link to the line (removed on exit)
   --device PATH     serve an existing serial device instead of a pseudo-terminal
+  --listen [ADDR:]PORT
+                    serve the line over TCP instead, as a serial device server in raw TCP
+                    mode does: listen on PORT (0: any free port) at the IPv4 address ADDR
+                    (default 127.0.0.1, this machine only; 0.0.0.0 for every network) and
+                    print the port to open, tcp://ADDR:PORT. One client at a time: a client
+                    that connects takes over from the one before, whose connection is closed.
   --baud RATE       line rate, 19200 (default) or 9600
   --address N       this projector's number on the line, 1 to 4 (default 1)
   --delay MS        answer MS milliseconds after each command (default 0)
@@ -115,6 +121,20 @@ int main(int argc, char** argv) {
                 return fail(std::string(arg) + " needs a path");
             }
             (arg == "--link" ? options.link : options.device) = std::string(*text);
+        } else if (arg == "--listen") {
+            const auto text = value();
+            const std::size_t colon = text ? text->rfind(':') : std::string_view::npos;
+            const auto port =
+                text ? number(colon == std::string_view::npos ? *text : text->substr(colon + 1), 0,
+                              65535)
+                     : std::nullopt;
+            if (!port || colon == 0) {
+                return fail("--listen needs a TCP port, 0 to 65535, optionally after ADDRESS:");
+            }
+            options.listenPort = *port;
+            if (colon != std::string_view::npos) {
+                options.listenAddress = std::string(text->substr(0, colon));
+            }
         } else if (arg == "--baud") {
             const auto rate = numeric(9600, 19200);
             if (!rate || (*rate != 9600 && *rate != 19200)) {
@@ -146,6 +166,10 @@ int main(int argc, char** argv) {
         } else {
             return fail("unknown option " + std::string(arg) + " (see --help)");
         }
+    }
+
+    if (options.listenPort && (!options.device.empty() || !options.link.empty())) {
+        return fail("--listen serves TCP: it does not go with --device or --link");
     }
 
     if (verbose) {

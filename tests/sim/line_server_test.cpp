@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -40,6 +43,21 @@ class PanelEnd {
     PanelEnd(const PanelEnd&) = delete;
     PanelEnd& operator=(const PanelEnd&) = delete;
 
+    // A client of the line served at "tcp://127.0.0.1:PORT".
+    static PanelEnd connectTo(const std::string& url) {
+        const auto port = static_cast<std::uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return PanelEnd(-1);
+        }
+        return PanelEnd(fd);
+    }
+
     bool isOpen() const { return fd_ >= 0; }
 
     bool write(std::string_view bytes) const {
@@ -73,7 +91,16 @@ class PanelEnd {
                (p.revents & (POLLHUP | POLLERR)) != 0;
     }
 
+    // True once the far end has closed the connection.
+    bool closedByPeer(std::chrono::milliseconds timeout) const {
+        pollfd p{fd_, POLLIN, 0};
+        char c = 0;
+        return ::poll(&p, 1, static_cast<int>(timeout.count())) > 0 && ::read(fd_, &c, 1) == 0;
+    }
+
   private:
+    explicit PanelEnd(int fd) : fd_(fd) {}
+
     int fd_;
 };
 
@@ -224,6 +251,48 @@ TEST_F(LineServerTest, WaitsQuietlyWhileNobodyHasTheLineOpen) {
     ASSERT_TRUE(panel.write("CR1\r"));
     EXPECT_EQ(panel.read(2), "1\r");
     EXPECT_EQ(server.frameCount(), 2u);
+}
+
+TEST_F(LineServerTest, ServesOneTcpClientAtATimeTheNewestTakingOver) {
+    LineOptions options;
+    options.listenPort = 0;
+    LineServer server(options);
+    ASSERT_FALSE(server.start().has_value());
+    ASSERT_EQ(server.path().rfind("tcp://127.0.0.1:", 0), 0u) << server.path();
+
+    PanelEnd first = PanelEnd::connectTo(server.path());
+    ASSERT_TRUE(first.isOpen());
+    ASSERT_TRUE(first.write("CR0\r"));
+    EXPECT_EQ(first.read(3), "00\r");
+
+    PanelEnd second = PanelEnd::connectTo(server.path());
+    ASSERT_TRUE(second.isOpen());
+    EXPECT_TRUE(first.closedByPeer(1000ms));
+    ASSERT_TRUE(second.write("CR1\r"));
+    EXPECT_EQ(second.read(2), "1\r");
+    EXPECT_TRUE(server.clientConnected());
+}
+
+TEST_F(LineServerTest, TcpStopClosesTheConnectionAndStartListensOnTheSamePortAgain) {
+    LineOptions options;
+    options.listenPort = 0;
+    LineServer server(options);
+    ASSERT_FALSE(server.start().has_value());
+    const std::string path = server.path();
+    {
+        PanelEnd panel = PanelEnd::connectTo(path);
+        ASSERT_TRUE(panel.write("C07\r"));
+        EXPECT_EQ(panel.read(1), "\x06");
+        server.dropLine();
+        EXPECT_TRUE(panel.closedByPeer(1000ms));
+        EXPECT_FALSE(PanelEnd::connectTo(path).isOpen());
+    }
+
+    ASSERT_FALSE(server.reopen().has_value());
+    EXPECT_EQ(server.path(), path);
+    PanelEnd panel = PanelEnd::connectTo(path);
+    ASSERT_TRUE(panel.write("CR1\r"));
+    EXPECT_EQ(panel.read(2), "3\r") << "the same projector is behind the new connection";
 }
 
 }  // namespace
