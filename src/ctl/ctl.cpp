@@ -1,0 +1,187 @@
+#include "ctl/ctl.h"
+
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+
+#include "app/form.h"
+#include "ctl/session.h"
+#include "link/echo.h"
+#include "protocol/frame.h"
+#include "status/decode.h"
+
+namespace pj::ctl {
+
+namespace {
+
+int complain(std::ostream& err, int status, std::string_view message) {
+    err << "pjctl: " << message << "\n";
+    return status;
+}
+
+std::string jsonOptional(const std::optional<std::string>& text) {
+    return text ? jsonString(*text) : std::string("null");
+}
+
+// One line of JSON: the command, the frame when one was sent, the answer and what the window
+// made of it.
+void printJson(std::ostream& out, std::string_view command, const std::string* frame,
+               const std::optional<std::string>& reply, std::string_view echo,
+               const std::optional<std::string>& readout) {
+    out << "{\"command\":" << jsonString(command);
+    if (frame != nullptr) {
+        out << ",\"frame\":" << jsonString(*frame);
+    }
+    out << ",\"reply\":" << jsonOptional(reply) << ",\"echo\":" << jsonString(echo)
+        << ",\"readout\":" << jsonOptional(readout) << "}\n";
+}
+
+int decode(const Request& request, std::istream& in, std::ostream& out, std::ostream& err) {
+    const std::string reply{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) {
+        return complain(err, kExitFailure, "standard input could not be read");
+    }
+    const Decoded decoded = decodeReply(*request.query, reply);
+    if (request.json) {
+        printJson(out, request.query->command, nullptr,
+                  reply.empty() ? std::nullopt : std::optional(reply), decoded.echo,
+                  decoded.readout);
+    } else {
+        out << decoded.echo << "\n" << decoded.readout.value_or("") << "\n";
+    }
+    if (reply.empty()) {
+        return complain(err, kExitNoReply, "no reply: standard input was empty");
+    }
+    return kExitOk;
+}
+
+int listPorts(std::ostream& out) {
+    auto ports = QSerialPortInfo::availablePorts();
+    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        return a.systemLocation() < b.systemLocation();
+    });
+    for (const QSerialPortInfo& port : ports) {
+        out << port.systemLocation().toStdString();
+        const QString about = (port.description() + " " + port.manufacturer()).trimmed();
+        if (!about.isEmpty()) {
+            out << "\t" << about.toStdString();
+        }
+        out << "\n";
+    }
+    return kExitOk;
+}
+
+int exchange(const Request& request, std::ostream& out, std::ostream& err) {
+    Session session;
+    if (const auto error = session.open(request)) {
+        return complain(err, kExitPortError, *error);
+    }
+
+    if (request.verb == Verb::Hold) {
+        const HoldResult held = session.hold(request.text, request.holdForMs, request.holdEveryMs);
+        if (held.portError) {
+            return complain(err, kExitPortError, *held.portError);
+        }
+        out << held.frames << (held.frames == 1 ? " frame" : " frames") << " sent\n";
+        return kExitOk;
+    }
+
+    const Exchange result =
+        request.verb == Verb::Query ? session.query(*request.query) : session.send(request.text);
+    if (result.portError) {
+        return complain(err, kExitPortError, *result.portError);
+    }
+    const std::string_view command =
+        request.verb == Verb::Query ? request.query->command : std::string_view(request.text);
+    if (request.json) {
+        printJson(out, command, &result.frame, result.reply, result.echo, result.readout);
+    } else if (result.reply) {
+        out << (request.verb == Verb::Query ? result.readout.value_or("") : result.echo) << "\n";
+    }
+    // Frames for every projector are acted on by all and answered by none.
+    if (!result.reply && request.address->name != "all") {
+        return complain(
+            err, kExitNoReply,
+            "no reply from " + session.portName().toStdString() + " to " + std::string(command));
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+Decoded decodeReply(const NamedQuery& query, std::string_view reply) {
+    if (reply.empty()) {
+        return {std::string(kNoReplyMark), std::nullopt};
+    }
+    // The window keeps only the newest characters of an overlong answer.
+    if (reply.size() > kRxBufferCap) {
+        reply.remove_prefix(reply.size() - kRxBufferCap);
+    }
+    Decoded decoded{echoText(reply), std::nullopt};
+    std::int16_t pressureValue = 0;
+    decoded.readout = decodeStatus(buildFrame("", query.command), "", decoded.echo, pressureValue);
+    return decoded;
+}
+
+std::string jsonString(std::string_view bytes) {
+    std::string out = "\"";
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (code < 0x20 || code >= 0x7F) {
+                    std::array<char, 8> escaped{};
+                    std::snprintf(escaped.data(), escaped.size(), "\\u%04X", code);
+                    out += escaped.data();
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+        std::ostream& err) {
+    std::string error;
+    const std::optional<Request> request = parseArguments(args, error);
+    if (!request) {
+        return complain(err, kExitBadArgument, error);
+    }
+    switch (request->verb) {
+        case Verb::Help:
+            out << kUsage;
+            return kExitOk;
+        case Verb::Decode:
+            return decode(*request, in, out, err);
+        case Verb::Ports:
+            return listPorts(out);
+        case Verb::Send:
+        case Verb::Query:
+        case Verb::Hold:
+            break;
+    }
+    return exchange(*request, out, err);
+}
+
+}  // namespace pj::ctl

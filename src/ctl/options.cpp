@@ -1,0 +1,277 @@
+#include "ctl/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+
+namespace pj::ctl {
+
+const std::string_view kUsage =
+    R"(Usage: pjctl [--port PATH|tcp://HOST:PORT] [--baud 19200|9600]
+             [--address single|all|1|2|3|4] [--json] COMMAND ...
+
+Controls a data projector on a serial line from scripts and schedulers, with the same frames,
+timing and decoding as the pjpanel window.
+
+Commands:
+  send TEXT        send TEXT as one command and print the echo of the reply as the window's
+                   RXD line shows it (" ACK " for a plain acknowledgement); a status query
+                   typed here is decoded as well (see --json)
+  query NAME       send a status query and print the readout exactly as the window's STATUS
+                   line would show it; an answer the window does not decode prints an empty
+                   line. NAME is one of
+                     status (CR0)       operating state     setting (CR4)    image orientation
+                     mode (CR1)         input mode          temp (CR6)       temperatures
+                     lamp-time (CR3)    lamp hours          lamp-mode (CR7)  lamp state
+                     mute (CRA)         mute and signal     raw (CR9)        the whole answer
+                     pressure (CR PRESSURE)  air pressure
+                   or the query's command text itself ("CR0", "CR PRESSURE")
+  hold TEXT --for MS --every MS
+                   send TEXT now and again every MS milliseconds for MS milliseconds, as a
+                   held adjustment button does (a repeat waits while the line is still busy
+                   with the frame before); print how many frames went out
+  ports            list the serial ports of this machine
+  decode QUERY     read an answer from standard input, bytes as they came, and print two
+                   lines: the echo the window's RXD line would show, and the readout its
+                   STATUS line would show after sending QUERY (the query's command text or
+                   name). The readout line is empty when the window would leave its STATUS
+                   line as it was (an answer it does not decode). No port is involved.
+
+Options:
+  --port PATH      the serial device (default: the panel's port 1, /dev/ttyS0 or COM1), or
+                   tcp://HOST:PORT for a serial device server in raw TCP mode
+  --baud RATE      19200 (default) or 9600; no effect on a tcp:// port, where the device
+                   server sets the line speed
+  --address A      single (default: no address), all (every projector; they do not answer,
+                   so no reply is then no failure), or 1 to 4
+  --json           send, query, decode: print one JSON object with the command, the frame
+                   sent, the answer as received ("reply"; bytes as code points U+0000 to
+                   U+00FF; null when nothing came), its echo, and the readout (null when the
+                   window would show none)
+  --help           print this text
+  --               the next argument is TEXT even if it begins with "-"
+
+A reply is waited for as long as the window waits (0.5 s for the query buttons, 2 s for a
+typed command), and taken as soon as it ends in a carriage return or is a lone ACK.
+
+Exit status:
+  0  success
+  1  another failure (standard input could not be read)
+  2  bad argument: nothing was sent
+  3  port error: the port could not be opened, or went away during the command
+  4  no reply: nothing came back before the reply window ended
+Every failure also prints one line on standard error.
+)";
+
+namespace {
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return out;
+}
+
+std::optional<int> milliseconds(std::string_view text) {
+    constexpr int kLongest = 3'600'000;  // an hour
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > kLongest) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+struct VerbName {
+    std::string_view name;
+    Verb verb;
+    std::size_t operands;
+};
+
+constexpr std::array<VerbName, 5> kVerbs{{
+    {"send", Verb::Send, 1},
+    {"query", Verb::Query, 1},
+    {"hold", Verb::Hold, 1},
+    {"ports", Verb::Ports, 0},
+    {"decode", Verb::Decode, 1},
+}};
+
+// Which commands each option applies to.
+struct OptionRule {
+    std::string_view option;
+    bool takesValue;
+    std::array<Verb, 3> verbs;
+    std::size_t verbCount;
+};
+
+constexpr std::array<OptionRule, 7> kOptionRules{{
+    {"--port", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
+    {"--baud", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
+    {"--address", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
+    {"--json", false, {Verb::Send, Verb::Query, Verb::Decode}, 3},
+    {"--for", true, {Verb::Hold}, 1},
+    {"--every", true, {Verb::Hold}, 1},
+    {"--help", false, {}, 0},
+}};
+
+const OptionRule* findOption(std::string_view name) {
+    for (const OptionRule& rule : kOptionRules) {
+        if (rule.option == name) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const NamedQuery* findQuery(std::string_view nameOrCommand) {
+    for (const NamedQuery& query : kNamedQueries) {
+        if (query.name == nameOrCommand || query.command == nameOrCommand) {
+            return &query;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<Request> parseArguments(const std::vector<std::string>& args, std::string& error) {
+    const auto fail = [&](std::string message) -> std::optional<Request> {
+        error = std::move(message);
+        return std::nullopt;
+    };
+
+    std::map<std::string_view, std::string> values;  // option -> value ("" for a flag)
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const OptionRule* rule = findOption(name);
+        if (rule == nullptr) {
+            return fail("unknown option " + name + " (see --help)");
+        }
+        if (rule->option == "--help") {
+            return Request{};
+        }
+        std::string value;
+        if (rule->takesValue) {
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return fail(name + " needs a value");
+            }
+        } else if (equals != std::string::npos) {
+            return fail(name + " takes no value");
+        }
+        if (!values.emplace(rule->option, std::move(value)).second) {
+            return fail(name + " is given twice");
+        }
+    }
+
+    if (positional.empty()) {
+        return fail("no command given: send, query, hold, ports or decode (see --help)");
+    }
+    const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
+                                   [&](const VerbName& v) { return v.name == positional[0]; });
+    if (verb == kVerbs.end()) {
+        return fail("unknown command \"" + positional[0] + "\" (see --help)");
+    }
+    if (positional.size() - 1 != verb->operands) {
+        static constexpr std::array<std::string_view, 2> kWant{"no operand", "one operand"};
+        return fail(std::string(verb->name) + " takes " + std::string(kWant[verb->operands]) +
+                    (verb->operands == 1 ? " (quote text that has spaces)" : ""));
+    }
+
+    Request request;
+    request.verb = verb->verb;
+    for (const auto& [option, value] : values) {
+        const OptionRule* rule = findOption(option);
+        const auto end = rule->verbs.begin() + static_cast<std::ptrdiff_t>(rule->verbCount);
+        if (std::find(rule->verbs.begin(), end, request.verb) == end) {
+            return fail(std::string(option) + " does not apply to " + std::string(verb->name));
+        }
+    }
+
+    if (const auto it = values.find("--port"); it != values.end()) {
+        if (it->second.empty()) {
+            return fail("--port needs a device path or tcp://HOST:PORT");
+        }
+        request.port = it->second;
+    }
+    if (const auto it = values.find("--baud"); it != values.end()) {
+        if (it->second != "19200" && it->second != "9600") {
+            return fail("--baud must be 19200 or 9600");
+        }
+        request.baud = it->second == "9600" ? 9600 : 19200;
+    }
+    if (const auto it = values.find("--address"); it != values.end()) {
+        const auto choice =
+            std::find_if(kAddressChoices.begin(), kAddressChoices.end(),
+                         [&](const AddressChoice& c) { return c.name == lower(it->second); });
+        if (choice == kAddressChoices.end()) {
+            return fail("--address must be single, all, 1, 2, 3 or 4");
+        }
+        request.address = &*choice;
+    }
+    request.json = values.count("--json") != 0;
+
+    switch (request.verb) {
+        case Verb::Send:
+        case Verb::Hold:
+            request.text = positional[1];
+            if (!isAscii(request.text)) {
+                return fail("the command may contain ASCII characters only");
+            }
+            if (request.text.find_first_of("\r\n") != std::string::npos) {
+                return fail("the command may not contain a carriage return or line feed");
+            }
+            break;
+        case Verb::Query:
+        case Verb::Decode:
+            request.query = findQuery(positional[1]);
+            if (request.query == nullptr) {
+                return fail("unknown query \"" + positional[1] +
+                            "\": status, mode, lamp-time, setting, temp, lamp-mode, mute, raw, "
+                            "pressure, or their command text (CR0 ... CR PRESSURE)");
+            }
+            break;
+        case Verb::Ports:
+        case Verb::Help:
+            break;
+    }
+
+    if (request.verb == Verb::Hold) {
+        for (const auto& [option, target] :
+             {std::pair{"--for", &request.holdForMs}, std::pair{"--every", &request.holdEveryMs}}) {
+            const auto it = values.find(option);
+            if (it == values.end()) {
+                return fail(std::string("hold needs ") + option + " MS");
+            }
+            const auto ms = milliseconds(it->second);
+            if (!ms) {
+                return fail(std::string(option) + " must be 1 to 3600000 milliseconds");
+            }
+            *target = *ms;
+        }
+    }
+    return request;
+}
+
+}  // namespace pj::ctl

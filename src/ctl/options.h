@@ -1,0 +1,76 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pj::ctl {
+
+// What pjctl's exit status says.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;      // anything else: standard input unreadable, ...
+inline constexpr int kExitBadArgument = 2;  // the command line is wrong; nothing was sent
+inline constexpr int kExitPortError = 3;    // the port could not be opened, or went away
+inline constexpr int kExitNoReply = 4;      // the reply window ended with nothing received
+
+// The status queries by the names the command line knows them by, and the command text each
+// sends.
+struct NamedQuery {
+    std::string_view name;
+    std::string_view command;
+};
+
+inline constexpr std::array<NamedQuery, 9> kNamedQueries{{
+    {"status", "CR0"},
+    {"mode", "CR1"},
+    {"lamp-time", "CR3"},
+    {"setting", "CR4"},
+    {"temp", "CR6"},
+    {"lamp-mode", "CR7"},
+    {"mute", "CRA"},
+    {"raw", "CR9"},
+    {"pressure", "CR PRESSURE"},
+}};
+
+// A query by its name ("status") or its command text ("CR0", exact case); nothing if unknown.
+const NamedQuery* findQuery(std::string_view nameOrCommand);
+
+// The projector address choices of the command line and the option button each clicks.
+struct AddressChoice {
+    std::string_view name;
+    std::string_view option;
+};
+
+inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
+    {"single", "Option3"},
+    {"all", "Option4"},
+    {"1", "Option5"},
+    {"2", "Option6"},
+    {"3", "Option7"},
+    {"4", "Option8"},
+}};
+
+enum class Verb { Help, Send, Query, Hold, Ports, Decode };
+
+// One run of pjctl, as its command line asks for it.
+struct Request {
+    Verb verb = Verb::Help;
+    std::string port;  // empty: the panel's own port 1
+    int baud = 19200;
+    const AddressChoice* address = &kAddressChoices[0];
+    std::string text;                   // send, hold
+    const NamedQuery* query = nullptr;  // query, decode
+    int holdForMs = 0;                  // hold
+    int holdEveryMs = 0;                // hold
+    bool json = false;                  // send, query, decode
+};
+
+// Reads the arguments after the program name. On a mistake, gives nothing and says what is
+// wrong in `error`, in one line.
+std::optional<Request> parseArguments(const std::vector<std::string>& args, std::string& error);
+
+extern const std::string_view kUsage;
+
+}  // namespace pj::ctl

@@ -1,0 +1,81 @@
+#include "ctl/options.h"
+
+#include <gtest/gtest.h>
+
+namespace pj::ctl {
+namespace {
+
+struct Bad {
+    std::vector<std::string> args;
+    std::string_view says;  // a part of the one-line message
+};
+
+TEST(Arguments, MistakesAreRefusedWithAMessageThatNamesThem) {
+    const Bad cases[] = {
+        {{}, "no command"},
+        {{"frobnicate"}, "unknown command"},
+        {{"--speed", "9600", "ports"}, "unknown option --speed"},
+        {{"send"}, "send takes one operand"},
+        {{"send", "C00", "C01"}, "send takes one operand"},
+        {{"ports", "x"}, "ports takes no operand"},
+        {{"query", "cr0"}, "unknown query \"cr0\""},
+        {{"decode", "CR2"}, "unknown query"},
+        {{"--baud", "4800", "send", "C00"}, "--baud must be 19200 or 9600"},
+        {{"--address", "5", "send", "C00"}, "--address must be"},
+        {{"--port", "", "send", "C00"}, "--port needs"},
+        {{"send", "C00", "--port"}, "--port needs a value"},
+        {{"--port", "a", "--port", "b", "send", "C00"}, "given twice"},
+        {{"--json", "--json=1", "send", "C00"}, "--json takes no value"},
+        {{"--json", "hold", "C47", "--for", "10", "--every", "5"}, "--json does not apply to hold"},
+        {{"--port", "/dev/ttyS0", "decode", "CR0"}, "--port does not apply to decode"},
+        {{"--every", "5", "send", "C00"}, "--every does not apply to send"},
+        {{"hold", "C47", "--every", "5"}, "hold needs --for"},
+        {{"hold", "C47", "--for", "0", "--every", "5"}, "--for must be"},
+        {{"hold", "C47", "--for", "100", "--every", "5ms"}, "--every must be"},
+        {{"send", "C\xC3\xA9"}, "ASCII characters only"},
+        {{"send", "C00\rC01"}, "carriage return"},
+    };
+    for (const Bad& bad : cases) {
+        std::string error;
+        std::string line;
+        for (const auto& a : bad.args) {
+            line += "[" + a + "]";
+        }
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(parseArguments(bad.args, error));
+        EXPECT_NE(error.find(bad.says), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+}
+
+TEST(Arguments, OptionsGoAnywhereAndTextMayFollowADoubleDash) {
+    std::string error;
+    const auto hold = parseArguments({"hold", "--every=105", "--address", "ALL", "C47", "--for",
+                                      "1000", "--port", "tcp://pj:4001", "--baud", "9600"},
+                                     error);
+    ASSERT_TRUE(hold) << error;
+    EXPECT_EQ(hold->verb, Verb::Hold);
+    EXPECT_EQ(hold->text, "C47");
+    EXPECT_EQ(hold->holdForMs, 1000);
+    EXPECT_EQ(hold->holdEveryMs, 105);
+    EXPECT_EQ(hold->address->option, "Option4");
+    EXPECT_EQ(hold->port, "tcp://pj:4001");
+    EXPECT_EQ(hold->baud, 9600);
+
+    const auto send = parseArguments({"send", "--", "-1"}, error);
+    ASSERT_TRUE(send) << error;
+    EXPECT_EQ(send->text, "-1");
+    EXPECT_EQ(send->address->option, "Option3");
+
+    const auto query = parseArguments({"--json", "query", "CR PRESSURE"}, error);
+    ASSERT_TRUE(query) << error;
+    EXPECT_EQ(query->query->name, "pressure");
+    EXPECT_TRUE(query->json);
+
+    const auto help = parseArguments({"query", "--help"}, error);
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->verb, Verb::Help);
+}
+
+}  // namespace
+}  // namespace pj::ctl
