@@ -74,7 +74,7 @@ Session::Session()
 
 Session::~Session() {
     recording_.setAfterComm(nullptr);
-    window_.setOnPortNotice(nullptr);
+    window_.onPortNotice = nullptr;
     timer2_.setOnStopped(nullptr);
     // "END": the port is closed and every timer stopped.
     form_.Click("Command16");
@@ -84,11 +84,11 @@ std::optional<std::string> Session::open(const Request& request) {
     if (!request.port.empty()) {
         serial_.setDevice(1, QString::fromStdString(request.port));
     }
-    const std::size_t warningsBefore = window_.warnings().size();
+    const std::size_t warningsBefore = window_.boxes.size();
     form_.Load();
     if (!serial_.portOpen()) {
-        const std::string why = window_.warnings().size() > warningsBefore
-                                    ? window_.warnings().back()
+        const std::string why = window_.boxes.size() > warningsBefore
+                                    ? window_.boxes.back().text
                                     : std::string("the port did not open");
         return "cannot open " + portName().toStdString() + ": " + why;
     }
@@ -122,8 +122,8 @@ Exchange Session::send(std::string_view text) {
 std::optional<std::string> Session::lostOrNotSent() const {
     if (!serial_.portOpen()) {
         return portName().toStdString() + ": " +
-               (window_.portNotice().empty() ? std::string("the port is not open")
-                                             : window_.portNotice());
+               (window_.portNotice.empty() ? std::string("the port is not open")
+                                           : window_.portNotice);
     }
     return std::nullopt;
 }
@@ -139,11 +139,11 @@ Exchange Session::exchange(const std::function<void()>& sendIt) {
             loop.quit();
         }
     });
-    window_.setOnPortNotice([&] {
+    window_.onPortNotice = [&] {
         if (!serial_.portOpen()) {
             loop.quit();
         }
-    });
+    };
 
     sendIt();
     result.frame = recording_.written();
@@ -165,7 +165,7 @@ Exchange Session::exchange(const std::function<void()>& sendIt) {
 
     timer2_.setOnStopped(nullptr);
     recording_.setAfterComm(nullptr);
-    window_.setOnPortNotice(nullptr);
+    window_.onPortNotice = nullptr;
 
     if (!recording_.received().empty()) {
         result.reply = recording_.received();
@@ -221,12 +221,12 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
     });
     QObject::connect(&pacer, &QTimer::timeout, &loop, sendOne);
     QObject::connect(&release, &QTimer::timeout, &loop, &QEventLoop::quit);
-    window_.setOnPortNotice([&] {
+    window_.onPortNotice = [&] {
         if (!serial_.portOpen()) {
             result.portError = lostOrNotSent();
             loop.quit();
         }
-    });
+    };
 
     sendOne();
     if (!result.portError) {
@@ -234,7 +234,7 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
         release.start(forMs);
         loop.exec();
     }
-    window_.setOnPortNotice(nullptr);
+    window_.onPortNotice = nullptr;
     return result;
 }
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "app/form.h"
-#include "ctl/headless_window.h"
+#include "app/recording_window.h"
 #include "ctl/options.h"
 #include "shell/qt_clock.h"
 #include "shell/qt_serial_control.h"
@@ -113,7 +113,7 @@ class Session {
     QtTimer pacer_;
     QtTimer reconnect_;
     SteadyClock clock_;
-    HeadlessWindow window_;
+    RecordingWindow window_;
     Form form_;
     int baud_ = 19200;
 };

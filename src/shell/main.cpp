@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
 #include "app/form.h"
 #include "shell/qt_clock.h"
 #include "shell/qt_serial_control.h"
@@ -9,13 +11,15 @@
 #include "shell/qt_window.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("pjpanel"));
-
+    // The options are read before the window system is reached, so that --help and a
+    // mistyped option are answered without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Remote-control panel for a data projector on a serial line."));
-    parser.addHelpOption();
     const QCommandLineOption port1(
         {QStringLiteral("port1")},
         QStringLiteral("Device behind port 1 (default /dev/ttyS0), or tcp://HOST:PORT."),
@@ -26,10 +30,27 @@ int main(int argc, char* argv[]) {
         QStringLiteral("path"));
     parser.addOption(port1);
     parser.addOption(port2);
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty()) {
-        parser.showHelp(2);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "pjpanel: %s\n", qPrintable(parser.errorText()));
+        return 2;
     }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                                        QStringLiteral("pjpanel"))),
+                   stdout);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "pjpanel: unexpected argument \"%s\"\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("pjpanel"));
 
     pj::QtSerialControl serial;
     if (parser.isSet(port1)) {

@@ -57,8 +57,8 @@ class Centring : public ::testing::TestWithParam<ScreenCase> {};
 // Centred at the designed size even when the screen is smaller (negative edges).
 TEST_P(Centring, CentresTheDesignedWindow) {
     test::Rig rig;
-    rig.window.screenWidth_ = GetParam().screenWidth;
-    rig.window.screenHeight_ = GetParam().screenHeight;
+    rig.window.screenWidthTwips = GetParam().screenWidth;
+    rig.window.screenHeightTwips = GetParam().screenHeight;
     rig.form.Load();
     EXPECT_EQ(rig.window.left, GetParam().left);
     EXPECT_EQ(rig.window.top, GetParam().top);

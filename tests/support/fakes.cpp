@@ -1,7 +1,6 @@
 #include "support/fakes.h"
 
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <utility>
 
@@ -138,97 +137,6 @@ void FakeSerial::raiseEvent(int event) {
 void FakeSerial::loseDevice() {
     open_ = false;
     raiseEvent(kCommEvDeviceLost);
-}
-
-// ---- window ----
-
-namespace {
-
-// Option buttons by group, with the one each group starts with.
-struct OptionGroup {
-    std::string_view group;
-    std::array<std::string_view, 6> options;
-    std::string_view initiallySelected;
-};
-constexpr std::array<OptionGroup, 3> kOptionGroups{{
-    {"port", {"Option1", "Option2"}, ""},
-    {"speed", {"Option9", "Option10"}, "Option9"},
-    {"address", {"Option3", "Option4", "Option5", "Option6", "Option7", "Option8"}, "Option3"},
-}};
-
-std::string_view groupOf(std::string_view option) {
-    for (const auto& g : kOptionGroups) {
-        if (std::find(g.options.begin(), g.options.end(), option) != g.options.end()) {
-            return g.group;
-        }
-    }
-    return option;
-}
-
-std::string_view initialSelection(std::string_view group) {
-    for (const auto& g : kOptionGroups) {
-        if (g.group == group) {
-            return g.initiallySelected;
-        }
-    }
-    return {};
-}
-
-}  // namespace
-
-void FakeWindow::setCaption(std::string_view control, std::string_view text) {
-    captions_.insert_or_assign(std::string(control), std::string(text));
-}
-
-std::string FakeWindow::caption(std::string_view control) const {
-    const auto it = captions_.find(control);
-    return it == captions_.end() ? std::string() : it->second;
-}
-
-void FakeWindow::setVisible(std::string_view control, bool visible) {
-    visible_.insert_or_assign(std::string(control), visible);
-}
-
-bool FakeWindow::visible(std::string_view control) const {
-    const auto it = visible_.find(control);
-    // As designed, the port panel and the data-display button start hidden.
-    if (it == visible_.end()) {
-        return control != "Frame8" && control != "Command34";
-    }
-    return it->second;
-}
-
-void FakeWindow::selectOption(std::string_view control) {
-    selected_.insert_or_assign(std::string(groupOf(control)), std::string(control));
-}
-
-bool FakeWindow::optionSelected(std::string_view control) const {
-    const std::string_view group = groupOf(control);
-    const auto it = selected_.find(group);
-    const std::string_view current =
-        it == selected_.end() ? initialSelection(group) : std::string_view(it->second);
-    return current == control;
-}
-
-std::string FakeWindow::text(std::string_view control) const {
-    const auto it = texts_.find(control);
-    return it == texts_.end() ? std::string() : it->second;
-}
-
-void FakeWindow::setText(std::string_view control, std::string_view text) {
-    texts_.insert_or_assign(std::string(control), std::string(text));
-}
-
-void FakeWindow::move(int l, int t) {
-    left = l;
-    top = t;
-}
-
-void FakeWindow::warningBox(std::string_view text, std::string_view title) {
-    boxes.push_back({std::string(text), std::string(title)});
-    if (onBox) {
-        onBox();
-    }
 }
 
 void Rig::load() {

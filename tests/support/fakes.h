@@ -10,6 +10,7 @@
 
 #include "app/clock.h"
 #include "app/form.h"
+#include "app/recording_window.h"
 #include "app/timer.h"
 #include "app/window.h"
 #include "link/serial_control.h"
@@ -90,47 +91,8 @@ class FakeSerial final : public SerialControl {
     std::function<void()> onComm_;
 };
 
-// Keeps what the core shows; a warning box is recorded and returns at once.
-class FakeWindow final : public Window {
-  public:
-    void setCaption(std::string_view control, std::string_view text) override;
-    std::string caption(std::string_view control) const override;
-    void setVisible(std::string_view control, bool visible) override;
-    bool visible(std::string_view control) const override;
-    void selectOption(std::string_view control) override;
-    bool optionSelected(std::string_view control) const override;
-    std::string text(std::string_view control) const override;
-    void setText(std::string_view control, std::string_view text) override;
-    void setHeight(int twips) override { height_ = twips; }
-    int height() const override { return height_; }
-    int screenWidth() const override { return screenWidth_; }
-    int screenHeight() const override { return screenHeight_; }
-    void move(int left, int top) override;
-    void warningBox(std::string_view text, std::string_view title) override;
-    void setPortNotice(std::string_view text) override { portNotice = text; }
-    void unload() override { unloaded = true; }
-
-    struct Box {
-        std::string text;
-        std::string title;
-    };
-    std::vector<Box> boxes;
-    std::function<void()> onBox;  // runs while the box is "open"
-    std::string portNotice;
-    bool unloaded = false;
-    int left = 0;
-    int top = 0;
-    int screenWidth_ = 1024 * 15;
-    int screenHeight_ = 768 * 15;
-
-  private:
-    std::map<std::string, std::string, std::less<>> captions_;
-    std::map<std::string, std::string, std::less<>> texts_;
-    std::map<std::string, bool, std::less<>> visible_;
-    std::map<std::string, std::string, std::less<>> groupOf_;
-    std::map<std::string, std::string, std::less<>> selected_;  // group -> option
-    int height_ = 0;
-};
+// The tests' window keeps what the core shows, as the command line's does.
+using FakeWindow = RecordingWindow;
 
 // A core wired to fakes, as the tests use it.
 struct Rig {
