@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Measures the panel against the line's own limits, outside the test run: builds the
+# micro-benchmarks (pjmicro) and the timing program (pjtiming), runs them, prints the figures
+# against their targets and writes them into docs/PERFORMANCE.md (between its markers; the
+# rest of that file is left as it is). Takes about five minutes after the build.
+# Usage: bench.sh
+# BENCH_JOBS sets the build's parallelism (default: the number of processors).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh --gui
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-bench -j"${BENCH_JOBS:-$(nproc)}" \
+    --target pjmicro pjtiming pjbarewindow pjpanel >/dev/null
+bin=build-bench/bin
+
+work=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+    if [[ -n "$xvfb_pid" ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+    export XDG_RUNTIME_DIR="$work/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+
+# A virtual display of our own for the programs' windows: the first free one from :95 on.
+display=95
+while [[ -e "/tmp/.X11-unix/X$display" || -e "/tmp/.X$display-lock" ]]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    [[ -e "/tmp/.X11-unix/X$display" ]] && break
+    sleep 0.1
+done
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date +%s)
+
+echo "micro-benchmarks..." >&2
+"$bin/pjmicro" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.2 --benchmark_format=csv >"$work/micro.csv" 2>"$work/micro.log"
+
+echo "timing on the line and as processes (about four minutes)..." >&2
+# Its progress and each run's figures (standard error) are shown and kept; the table
+# (standard output) goes to a file.
+DISPLAY=":$display" "$bin/pjtiming" --panel "$bin/pjpanel" --bare "$bin/pjbarewindow" \
+    2>&1 >"$work/timing.md" | grep --line-buffered -v '^QStandardPaths' | tee "$work/timing.log" >&2
+
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+elapsed=$(($(date +%s) - started))
+
+# The micro-benchmarks' medians, per call, against the time one frame takes on the wire.
+micro_table() {
+    echo "| Benchmark | Per call (median of 5) | CPU per call | Share of a 4-byte frame at 19200 baud (2.08 ms) |"
+    echo "|---|---|---|---|"
+    awk -F, '
+        function ns(value, unit) {
+            return unit == "us" ? value * 1000 : unit == "ms" ? value * 1e6 : value
+        }
+        $1 ~ /_median"?$/ {
+            name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
+            real = ns($3, $5); cpu = ns($4, $5)
+            printf "| %s | %.0f ns | %.0f ns | %.5f %% |\n", name, real, cpu, real / 2083333 * 100
+        }' "$work/micro.csv"
+}
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+qt=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || echo unknown)
+generated="$work/generated.md"
+{
+    echo "<!-- Written by scripts/bench.sh: everything down to the end marker is replaced on each run. -->"
+    echo
+    echo "Measured by \`bash scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') in ${elapsed} s:"
+    echo "$(nproc) processors ($cpu), $(free -g | awk '/^Mem:/ {print $2}') GiB,"
+    echo "$(uname -sr), Debian $(cat /etc/debian_version), Qt $qt."
+    echo "Load average (1, 5, 15 min) before the run: $load_before; after: $load_after."
+    echo
+    echo "### Figures against their targets"
+    echo
+    cat "$work/timing.md"
+    echo
+    echo "### One send and one arrival in the core"
+    echo
+    micro_table
+    echo
+    echo "<details><summary>Each run's figures, as pjtiming printed them</summary>"
+    echo
+    echo '```text'
+    cat "$work/timing.log"
+    echo '```'
+    echo
+    echo "</details>"
+} >"$generated"
+
+begin='<!-- bench:begin -->'
+end='<!-- bench:end -->'
+doc=docs/PERFORMANCE.md
+if [[ -f "$doc" ]] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc"; then
+    awk -v begin="$begin" -v end="$end" -v file="$generated" '
+        $0 == begin { print; while ((getline line < file) > 0) print line; skip = 1; next }
+        $0 == end { skip = 0 }
+        !skip { print }' "$doc" >"$work/doc.md"
+    cp "$work/doc.md" "$doc"
+else
+    {
+        echo "# Performance"
+        echo
+        echo "$begin"
+        cat "$generated"
+        echo "$end"
+    } >"$doc"
+fi
+
+echo
+cat "$work/timing.md"
+echo
+micro_table
+echo
+echo "wrote $doc"
