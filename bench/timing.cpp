@@ -51,6 +51,7 @@
 #include "shell/qt_timer.h"
 #include "shell/qt_window.h"
 #include "sim/line_server.h"
+#include "sleep_rest_timer.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ struct Options {
     int settleMs = 1'000;
     bool line = true;
     bool process = true;
+    bool sleepRestTimers = false;  // --repeat-timer sleep
     std::string panel;
     std::string bare;
 };
@@ -161,6 +163,9 @@ void runFor(int ms) {
 
 // The program's window, core, serial control, timers and clock, wired as main() wires them,
 // on a line served by the simulator.
+// Set by --repeat-timer sleep.
+bool sleepRestTimers = false;
+
 class PanelOnLine {
   public:
     PanelOnLine(pj::sim::LineOptions options, Arrivals& arrivals) {
@@ -207,13 +212,25 @@ class PanelOnLine {
     pj::Form& form() { return form_; }
 
   private:
+    static std::unique_ptr<pj::Timer> makeTimer() {
+        if (sleepRestTimers) {
+            return std::make_unique<pj::bench::SleepRestTimer>();
+        }
+        return std::make_unique<pj::QtTimer>();
+    }
+
     std::unique_ptr<pj::sim::LineServer> server_;
     pj::QtSerialControl serial_;
-    pj::QtTimer timer1_, timer2_, timer3_, timer4_, pacer_, reconnect_;
+    // The repeat timer and the line pacer: the program's own, or (--repeat-timer sleep) the
+    // sleep-the-rest timer, to measure what it would change.
+    std::unique_ptr<pj::Timer> timer1_ = makeTimer();
+    std::unique_ptr<pj::Timer> pacer_ = makeTimer();
+    pj::QtTimer timer2_, timer3_, timer4_, reconnect_;
     pj::SteadyClock clock_;
     pj::QtWindow window_;
     pj::Form form_{window_, serial_,
-                   pj::FormTimers{timer1_, timer2_, timer3_, timer4_, pacer_, reconnect_}, clock_};
+                   pj::FormTimers{*timer1_, timer2_, timer3_, timer4_, *pacer_, reconnect_},
+                   clock_};
 };
 
 void press(QWidget* button) {
@@ -796,6 +813,9 @@ std::vector<double> collect(const std::vector<Run>& runs, F f) {
 }
 
 std::string formatted(double value, int decimals) {
+    if (std::isnan(value)) {
+        return "n/a";
+    }
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
@@ -1007,7 +1027,10 @@ int usage() {
         stderr,
         "usage: pjtiming [--runs N] [--presses N] [--hold-ms MS] [--saturation-ms MS]\n"
         "                [--floor-ms MS] [--process-runs N] [--idle-ms MS] [--settle-ms MS]\n"
-        "                [--only line|process] --panel PATH --bare PATH\n");
+        "                [--only line|process] [--repeat-timer qt|sleep]\n"
+        "                --panel PATH --bare PATH\n"
+        "--repeat-timer sleep: on the line, the panel's repeat timer and line pacer keep their\n"
+        "schedule by waking early and sleeping the rest (bench/sleep_rest_timer.h)\n");
     return 2;
 }
 
@@ -1035,6 +1058,11 @@ std::optional<Options> parse(int argc, char** argv) {
             if (!o.line && !o.process) {
                 return std::nullopt;
             }
+        } else if (arg == "--repeat-timer") {
+            o.sleepRestTimers = value == "sleep";
+            if (!o.sleepRestTimers && value != "qt") {
+                return std::nullopt;
+            }
         } else if (arg == "--panel") {
             o.panel = value;
         } else if (arg == "--bare") {
@@ -1060,6 +1088,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
+    sleepRestTimers = options->sleepRestTimers;
     Table table;
     if (options->line) {
         std::vector<LineRun> runs;
