@@ -3,7 +3,7 @@
 # Usage: install-deps.sh [--gui]   (--gui adds the virtual display and screenshot tools)
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
           qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic)
 if [[ "${1:-}" == "--gui" ]]; then
     packages+=(xvfb xauth xdotool imagemagick)
