@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/form.h"
 #include "shell/event_loop.h"
@@ -96,31 +97,64 @@ int hold(int minutes) {
 int queries(int minutes) {
     Panel panel;
     std::map<std::string_view, std::string> reference;
+    std::vector<qint64> replyMs;
     int sent = 0;
     int lost = 0;
     int misdecoded = 0;
     MemoryWatch memory;
+    QElapsedTimer run;
+    run.start();
     for (int s = 0; s < minutes * 60; ++s) {
+        const qint64 due = static_cast<qint64>(s) * 1000;
+        pj::test::runFor(static_cast<int>(std::max<qint64>(0, due - run.elapsed())));
         const pj::QueryButton& query =
             pj::kQueryButtons[static_cast<std::size_t>(s) % pj::kQueryButtons.size()];
         panel.form.Click(query.control);
         ++sent;
-        // The answer is in long before the reply window (500 ms) ends.
-        pj::test::runFor(400);
+        QElapsedTimer waited;
+        waited.start();
+        // Until the reply's carriage return is in, or the reply window has ended.
+        const auto ended = [&] {
+            const std::string echo = panel.window.caption("Label12");
+            if (panel.form.state.AwaitingReply == 1) {
+                return false;  // nothing of this reply yet
+            }
+            return echo == pj::kNoReplyMark ||
+                   (echo.size() >= 3 && echo.compare(echo.size() - 3, 3, "CR ") == 0);
+        };
+        pj::test::runUntil(ended, 900);
+        const std::string echo = panel.window.caption("Label12");
         const std::string readout = panel.window.caption("Label22");
-        if (panel.form.state.AwaitingReply == 1 || panel.window.caption("Label12").empty()) {
+        const qint64 took = waited.elapsed();
+        bool good = true;
+        if (!ended() || echo == pj::kNoReplyMark) {
             ++lost;
+            good = false;
         } else if (auto [it, first] = reference.emplace(query.command, readout);
                    readout.empty() || (!first && it->second != readout)) {
             ++misdecoded;
+            good = false;
+        } else {
+            replyMs.push_back(took);
         }
-        pj::test::runFor(600);
+        if (!good) {
+            std::fprintf(stderr, "at %lld ms: %s after %lld ms: echo \"%s\" readout \"%s\"\n",
+                         static_cast<long long>(run.elapsed()), std::string(query.command).c_str(),
+                         static_cast<long long>(took), echo.c_str(), readout.c_str());
+        }
         memory.sample();
     }
+    std::sort(replyMs.begin(), replyMs.end());
+    const auto at = [&](double q) {
+        return replyMs.empty() ? -1LL
+                               : static_cast<long long>(replyMs[static_cast<std::size_t>(
+                                     q * static_cast<double>(replyMs.size() - 1))]);
+    };
     std::printf(
-        "queries minutes=%d sent=%d answered=%d lost=%d misdecoded=%d "
-        "rss_start_kb=%ld rss_peak_kb=%ld\n",
-        minutes, sent, sent - lost, lost, misdecoded, memory.first, memory.peak);
+        "queries minutes=%d sent=%d answered=%d lost=%d misdecoded=%d reply_p50_ms=%lld "
+        "reply_p99_ms=%lld reply_max_ms=%lld rss_start_kb=%ld rss_peak_kb=%ld\n",
+        minutes, sent, sent - lost, lost, misdecoded, at(0.5), at(0.99), at(1.0), memory.first,
+        memory.peak);
     for (const auto& [command, readout] : reference) {
         std::printf("  %s -> \"%s\"\n", std::string(command).c_str(), readout.c_str());
     }
