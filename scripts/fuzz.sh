@@ -15,25 +15,8 @@ fi
 jobs="${PJ_JOBS:-$(nproc)}"
 targets=(fuzz_echo fuzz_decode fuzz_receive fuzz_sim_parser)
 
-# The fuzzing engine comes with clang's runtime; neither is needed for the ordinary build, so
-# they are installed here rather than by install-deps.sh.
-packages=(cmake make clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=()
-    if [[ $(id -u) -ne 0 ]]; then
-        sudo_cmd=(sudo)
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# The fuzzing engine comes with clang's runtime, which the ordinary build does not need.
+bash scripts/install-deps.sh --fuzz
 
 cmake --preset fuzz
 cmake --build --preset fuzz -j"$jobs"

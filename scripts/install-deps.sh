@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Installs what building and running pjpanel needs on Debian 12, skipping what is there.
-# Usage: install-deps.sh [--gui]   (--gui adds the virtual display and screenshot tools)
+# Usage: install-deps.sh [--gui] [--fuzz]
+#   --gui   adds the virtual display and screenshot tools
+#   --fuzz  adds clang and its fuzzing runtime
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
           qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic)
-if [[ "${1:-}" == "--gui" ]]; then
-    packages+=(xvfb xauth xdotool imagemagick)
-fi
+for option in "$@"; do
+    case "$option" in
+        --gui) packages+=(xvfb xauth xdotool imagemagick) ;;
+        --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        *) echo "usage: $0 [--gui] [--fuzz]" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

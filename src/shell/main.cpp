@@ -60,16 +60,10 @@ int main(int argc, char* argv[]) {
         serial.setDevice(2, parser.value(port2));
     }
 
-    pj::QtTimer timer1;
-    pj::QtTimer timer2;
-    pj::QtTimer timer3;
-    pj::QtTimer timer4;
-    pj::QtTimer pacer;
-    pj::QtTimer reconnect;
+    pj::QtFormTimers timers;
     pj::SteadyClock clock;
     pj::QtWindow window;
-    pj::Form form(window, serial, pj::FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect},
-                  clock);
+    pj::Form form(window, serial, timers.all(), clock);
     window.setEvents(&form);
 
     form.Load();

@@ -2,6 +2,7 @@
 
 #include <QTimer>
 
+#include "app/form.h"
 #include "app/timer.h"
 
 namespace pj {
@@ -19,6 +20,13 @@ class QtTimer final : public Timer {
   private:
     QTimer timer_;
     std::function<void()> handler_;
+};
+
+// The core's timers, each on a QTimer.
+struct QtFormTimers {
+    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
+
+    FormTimers all() { return {timer1, timer2, timer3, timer4, pacer, reconnect}; }
 };
 
 }  // namespace pj

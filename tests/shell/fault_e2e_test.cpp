@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "shell/event_loop.h"
 #include "shell/panel_on_line.h"
@@ -125,12 +126,12 @@ TEST_F(Faults, NoiseFloodAtLineRateForThirtySeconds) {
     QElapsedTimer elapsed;
     elapsed.start();
     qint64 last = 0;
-    qint64 worstLateness = 0;
+    std::vector<qint64> lateness;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = elapsed.elapsed();
-        worstLateness = std::max(worstLateness, now - last - 20);
+        lateness.push_back(now - last - 20);
         last = now;
     });
     probe.start(20);
@@ -146,14 +147,21 @@ TEST_F(Faults, NoiseFloodAtLineRateForThirtySeconds) {
     }
     const double cpuSeconds = static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     const long memoryGrowth = test::residentKb() - memoryAtFive;
-    std::printf("noise flood: %.2f s CPU over %d s, memory %+ld kB, worst lateness %lld ms\n",
-                cpuSeconds, kSeconds - 5, memoryGrowth, static_cast<long long>(worstLateness));
+    // A machine busy with other work can stall any process now and then; the panel's own
+    // cost shows in how late the loop runs most of the time.
+    std::sort(lateness.begin(), lateness.end());
+    const qint64 p99 = lateness[lateness.size() * 99 / 100];
+    std::printf(
+        "noise flood: %.2f s CPU over %d s, memory %+ld kB, lateness p99 %lld ms, "
+        "worst %lld ms\n",
+        cpuSeconds, kSeconds - 5, memoryGrowth, static_cast<long long>(p99),
+        static_cast<long long>(lateness.back()));
 
     EXPECT_EQ(server->frameCount(), clicks);
     EXPECT_LE(form.state.RxBuffer.size(), kRxBufferCap);
     EXPECT_LT(memoryGrowth, 2048);
     EXPECT_LT(cpuSeconds, 0.3 * (kSeconds - 5));
-    EXPECT_LT(worstLateness, 100);
+    EXPECT_LT(p99, 20);
 }
 
 }  // namespace

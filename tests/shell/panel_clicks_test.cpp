@@ -17,19 +17,13 @@ namespace pj {
 namespace {
 
 TEST(PanelClicks, EveryCommandButtonSendsItsFrameFromItsPlaceInTheWindow) {
-    test::VirtualClock clock;
+    test::FakeTimers timers;
     test::FakeSerial serial;
     QtWindow window;
     std::vector<std::string> boxes;
     window.setWarningHook(
         [&](std::string_view text, std::string_view) { boxes.emplace_back(text); });
-    auto& t1 = clock.makeTimer();
-    auto& t2 = clock.makeTimer();
-    auto& t3 = clock.makeTimer();
-    auto& t4 = clock.makeTimer();
-    auto& pacer = clock.makeTimer();
-    auto& reconnect = clock.makeTimer();
-    Form form(window, serial, FormTimers{t1, t2, t3, t4, pacer, reconnect}, clock);
+    Form form(window, serial, timers.all(), timers.clock);
     window.setEvents(&form);
     form.Load();
     window.show();

@@ -49,10 +49,10 @@ struct PanelOnLine {
 
     std::unique_ptr<sim::LineServer> server;
     QtSerialControl serial;
-    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
+    QtFormTimers timers;
     SteadyClock clock;
     FakeWindow window;
-    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
+    Form form{window, serial, timers.all(), clock};
 };
 
 }  // namespace pj::test

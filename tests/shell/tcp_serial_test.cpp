@@ -36,10 +36,10 @@ class TcpLine : public ::testing::Test {
 
     sim::LineServer server{overTcp()};
     QtSerialControl serial;
-    QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
+    QtFormTimers timers;
     SteadyClock clock;
     test::FakeWindow window;
-    Form form{window, serial, FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect}, clock};
+    Form form{window, serial, timers.all(), clock};
 };
 
 TEST_F(TcpLine, FramesGoOutAndRepliesAreDecodedWhateverTheLineSpeed) {

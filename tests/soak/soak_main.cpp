@@ -48,11 +48,10 @@ struct Panel {
 
     std::unique_ptr<pj::sim::LineServer> server;
     pj::QtSerialControl serial;
-    pj::QtTimer timer1, timer2, timer3, timer4, pacer, reconnect;
+    pj::QtFormTimers timers;
     pj::SteadyClock clock;
     pj::test::FakeWindow window;
-    pj::Form form{window, serial, pj::FormTimers{timer1, timer2, timer3, timer4, pacer, reconnect},
-                  clock};
+    pj::Form form{window, serial, timers.all(), clock};
 };
 
 // Memory, sampled once a second while `run` lasts.

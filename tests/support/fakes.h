@@ -95,18 +95,23 @@ class FakeSerial final : public SerialControl {
 using FakeWindow = RecordingWindow;
 
 // A core wired to fakes, as the tests use it.
-struct Rig {
+// The core's timers, all on one virtual clock.
+struct FakeTimers {
     VirtualClock clock;
-    FakeSerial serial;
-    FakeWindow window;
     FakeTimer& Timer1 = clock.makeTimer();
     FakeTimer& Timer2 = clock.makeTimer();
     FakeTimer& Timer3 = clock.makeTimer();
     FakeTimer& Timer4 = clock.makeTimer();
     FakeTimer& LinePacer = clock.makeTimer();
     FakeTimer& Reconnect = clock.makeTimer();
-    Form form{window, serial, FormTimers{Timer1, Timer2, Timer3, Timer4, LinePacer, Reconnect},
-              clock};
+
+    FormTimers all() { return {Timer1, Timer2, Timer3, Timer4, LinePacer, Reconnect}; }
+};
+
+struct Rig : FakeTimers {
+    FakeSerial serial;
+    FakeWindow window;
+    Form form{window, serial, all(), clock};
 
     // Start-up, then forgets what start-up did on the wire and the port counters.
     void load();
