@@ -49,9 +49,9 @@ QColor toQColor(Colour colour) {
 
 // The two faces of the design, with the closest stand-ins after them.
 QFont toQFont(FontCode code) {
-    const FontSpec& spec = fontSpec(code);
+    const FontSpec& row = fontSpec(code);
     QFont font;
-    if (spec.face == FontFace::Fixed) {
+    if (row.face == FontFace::Fixed) {
         font.setFamilies({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "TakaoGothic",
                           "DejaVu Sans Mono", "Monospace"});
         font.setStyleHint(QFont::TypeWriter);
@@ -62,8 +62,8 @@ QFont toQFont(FontCode code) {
         font.setStyleHint(QFont::SansSerif);
     }
     // Sized in pixels as at 96 dots per inch, so that text keeps to its boxes on any screen.
-    font.setPixelSize(spec.pixelSize());
-    font.setBold(spec.bold);
+    font.setPixelSize(row.pixelSize());
+    font.setBold(row.bold);
     return font;
 }
 
@@ -79,11 +79,11 @@ Qt::Alignment toQtAlignment(Align align) {
     return Qt::AlignLeft | Qt::AlignTop;
 }
 
-void setColours(QWidget& widget, const Control& spec) {
+void setColours(QWidget& widget, const Control& row) {
     QPalette palette = widget.palette();
-    palette.setColor(QPalette::Window, toQColor(spec.back));
-    palette.setColor(QPalette::WindowText, toQColor(spec.fore));
-    palette.setColor(QPalette::ButtonText, toQColor(spec.fore));
+    palette.setColor(QPalette::Window, toQColor(row.back));
+    palette.setColor(QPalette::WindowText, toQColor(row.fore));
+    palette.setColor(QPalette::ButtonText, toQColor(row.fore));
     widget.setPalette(palette);
 }
 
@@ -266,25 +266,25 @@ void QtWindow::setWarningHook(WarningHook hook) {
 void QtWindow::build() {
     // Table order puts every container before its contents, and later controls above
     // earlier ones (the port panel over the "COM" button).
-    for (const Control& spec : layoutControls()) {
-        QWidget* parent = spec.parent == kForm.name ? this : control(spec.parent);
-        buildControl(spec, parent);
+    for (const Control& row : layoutControls()) {
+        QWidget* parent = row.parent == kForm.name ? this : control(row.parent);
+        buildControl(row, parent);
     }
     applyTabOrder();
 }
 
-void QtWindow::buildControl(const Control& spec, QWidget* parent) {
+void QtWindow::buildControl(const Control& row, QWidget* parent) {
     QWidget* widget = nullptr;
-    const QString caption = toQString(spec.caption);
-    switch (spec.kind) {
+    const QString caption = toQString(row.caption);
+    switch (row.kind) {
         case ControlKind::Button: {
-            auto* button = new PanelButton(toQColor(spec.back), parent);
+            auto* button = new PanelButton(toQColor(row.back), parent);
             button->setText(caption);
             // Enter clicks a focused button, as Space does.
             button->setAutoDefault(true);
             button->setFocusPolicy(Qt::StrongFocus);
             button->installEventFilter(this);
-            connect(button, &QPushButton::clicked, this, [this, name = spec.name] {
+            connect(button, &QPushButton::clicked, this, [this, name = row.name] {
                 if (events_ != nullptr) {
                     events_->Click(name);
                 }
@@ -295,9 +295,9 @@ void QtWindow::buildControl(const Control& spec, QWidget* parent) {
         case ControlKind::Option: {
             // Options of one container exclude each other (auto-exclusive siblings).
             auto* option = new QRadioButton(caption, parent);
-            option->setChecked(spec.selectedAtStart());
+            option->setChecked(row.selectedAtStart());
             option->setFocusPolicy(Qt::StrongFocus);
-            connect(option, &QRadioButton::clicked, this, [this, name = spec.name] {
+            connect(option, &QRadioButton::clicked, this, [this, name = row.name] {
                 if (events_ != nullptr) {
                     events_->Click(name);
                 }
@@ -309,9 +309,9 @@ void QtWindow::buildControl(const Control& spec, QWidget* parent) {
             auto* label = new QLabel(parent);
             label->setTextFormat(Qt::PlainText);
             label->setText(caption);
-            label->setAlignment(toQtAlignment(spec.align));
+            label->setAlignment(toQtAlignment(row.align));
             label->setAutoFillBackground(true);
-            if (spec.border()) {
+            if (row.border()) {
                 label->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
             }
             widget = label;
@@ -341,31 +341,31 @@ void QtWindow::buildControl(const Control& spec, QWidget* parent) {
         }
     }
 
-    widget->setObjectName(toQString(spec.name));
-    if (spec.kind != ControlKind::TextBox && spec.kind != ControlKind::Image) {
-        setColours(*widget, spec);
+    widget->setObjectName(toQString(row.name));
+    if (row.kind != ControlKind::TextBox && row.kind != ControlKind::Image) {
+        setColours(*widget, row);
     }
-    if (spec.font != FontCode::NoFont) {
-        widget->setFont(toQFont(spec.font));
+    if (row.font != FontCode::NoFont) {
+        widget->setFont(toQFont(row.font));
     }
-    const Rect r = pixelRectInParent(spec);
+    const Rect r = pixelRectInParent(row);
     widget->setGeometry(r.left, r.top, r.width, r.height);
-    if (!spec.visibleAtStart()) {
+    if (!row.visibleAtStart()) {
         widget->hide();
     }
-    entries_.emplace(spec.name, Entry{&spec, widget, std::string(spec.caption)});
-    names_.emplace(widget, spec.name);
+    entries_.emplace(row.name, Entry{&row, widget, std::string(row.caption)});
+    names_.emplace(widget, row.name);
 }
 
 void QtWindow::applyTabOrder() {
     std::vector<const Entry*> focusable;
     for (const auto& [name, e] : entries_) {
-        if (e.spec->tab > 0) {
+        if (e.row->tab > 0) {
             focusable.push_back(&e);
         }
     }
     std::ranges::sort(focusable,
-                      [](const Entry* a, const Entry* b) { return a->spec->tab < b->spec->tab; });
+                      [](const Entry* a, const Entry* b) { return a->row->tab < b->row->tab; });
     for (std::size_t i = 1; i < focusable.size(); ++i) {
         QWidget::setTabOrder(focusable[i - 1]->widget, focusable[i]->widget);
     }

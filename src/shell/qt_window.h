@@ -60,7 +60,7 @@ class QtWindow : public QWidget, public Window {
 
   private:
     struct Entry {
-        const Control* spec;
+        const Control* row;
         QWidget* widget;
         std::string caption;  // as last set, byte for byte
     };
@@ -68,7 +68,7 @@ class QtWindow : public QWidget, public Window {
     class KeyPreview;
 
     void build();
-    void buildControl(const Control& spec, QWidget* parent);
+    void buildControl(const Control& row, QWidget* parent);
     void applyTabOrder();
     const Entry* entry(std::string_view name) const;
     Entry* entry(std::string_view name);

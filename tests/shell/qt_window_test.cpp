@@ -96,42 +96,42 @@ class QtWindowTest : public ::testing::Test {
 };
 
 TEST_F(QtWindowTest, BuildsEveryControlWithItsNameCaptionPlaceFontAndStartState) {
-    for (const Control& spec : layoutControls()) {
-        QWidget* w = window.findChild<QWidget*>(q(spec.name));
-        ASSERT_NE(w, nullptr) << spec.name;
-        EXPECT_EQ(window.control(spec.name), w);
-        EXPECT_EQ(w->parentWidget()->objectName(), q(spec.parent)) << spec.name;
-        const Rect r = pixelRectInParent(spec);
-        EXPECT_EQ(w->geometry(), QRect(r.left, r.top, r.width, r.height)) << spec.name;
-        EXPECT_EQ(window.visible(spec.name), spec.visibleAtStart()) << spec.name;
-        EXPECT_EQ(window.caption(spec.name), spec.caption) << spec.name;
+    for (const Control& row : layoutControls()) {
+        QWidget* w = window.findChild<QWidget*>(q(row.name));
+        ASSERT_NE(w, nullptr) << row.name;
+        EXPECT_EQ(window.control(row.name), w);
+        EXPECT_EQ(w->parentWidget()->objectName(), q(row.parent)) << row.name;
+        const Rect r = pixelRectInParent(row);
+        EXPECT_EQ(w->geometry(), QRect(r.left, r.top, r.width, r.height)) << row.name;
+        EXPECT_EQ(window.visible(row.name), row.visibleAtStart()) << row.name;
+        EXPECT_EQ(window.caption(row.name), row.caption) << row.name;
 
         static const std::map<ControlKind, const char*> widgetClass{
             {ControlKind::Button, "QPushButton"}, {ControlKind::Option, "QRadioButton"},
             {ControlKind::Label, "QLabel"},       {ControlKind::Frame, "QFrame"},
             {ControlKind::TextBox, "QLineEdit"},  {ControlKind::Image, "QLabel"},
         };
-        EXPECT_TRUE(w->inherits(widgetClass.at(spec.kind))) << spec.name;
+        EXPECT_TRUE(w->inherits(widgetClass.at(row.kind))) << row.name;
         QString shown;
         if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             shown = button->text();
         } else if (auto* label = qobject_cast<QLabel*>(w)) {
             shown = label->text();
         }
-        const bool hasCaption = spec.kind == ControlKind::Button ||
-                                spec.kind == ControlKind::Option || spec.kind == ControlKind::Label;
-        EXPECT_EQ(shown, hasCaption ? q(spec.caption) : QString()) << spec.name;
-        if (spec.kind == ControlKind::Option) {
-            EXPECT_EQ(window.optionSelected(spec.name), spec.selectedAtStart()) << spec.name;
+        const bool hasCaption = row.kind == ControlKind::Button ||
+                                row.kind == ControlKind::Option || row.kind == ControlKind::Label;
+        EXPECT_EQ(shown, hasCaption ? q(row.caption) : QString()) << row.name;
+        if (row.kind == ControlKind::Option) {
+            EXPECT_EQ(window.optionSelected(row.name), row.selectedAtStart()) << row.name;
         }
 
-        if (spec.font != FontCode::NoFont) {
-            const FontSpec& font = fontSpec(spec.font);
+        if (row.font != FontCode::NoFont) {
+            const FontSpec& font = fontSpec(row.font);
             const QFontInfo info(w->font());
             EXPECT_EQ(info.family(), font.face == FontFace::Fixed ? "IPAGothic" : "IPAPGothic")
-                << spec.name;
-            EXPECT_EQ(info.pixelSize(), font.pixelSize()) << spec.name;
-            EXPECT_EQ(info.bold(), font.bold) << spec.name;
+                << row.name;
+            EXPECT_EQ(info.pixelSize(), font.pixelSize()) << row.name;
+            EXPECT_EQ(info.bold(), font.bold) << row.name;
         }
     }
     auto* image = qobject_cast<QLabel*>(window.control("Image1"));
@@ -145,9 +145,9 @@ TEST_F(QtWindowTest, BuildsEveryControlWithItsNameCaptionPlaceFontAndStartState)
 
 TEST_F(QtWindowTest, FocusStartsOnPowerOnAndFollowsTheTabColumn) {
     std::vector<std::string_view> expected;
-    for (const Control& spec : layoutControls()) {
-        if (spec.tab > 0) {
-            expected.push_back(spec.name);
+    for (const Control& row : layoutControls()) {
+        if (row.tab > 0) {
+            expected.push_back(row.name);
         }
     }
     std::ranges::sort(expected, {}, [](std::string_view n) { return findControl(n)->tab; });
@@ -155,9 +155,9 @@ TEST_F(QtWindowTest, FocusStartsOnPowerOnAndFollowsTheTabColumn) {
     QWidget* w = window.focusWidget();
     ASSERT_EQ(w, window.control(expected.front()));
     do {
-        const Control* spec = findControl(w->objectName().toStdString());
-        if (spec != nullptr && spec->tab > 0) {
-            chain.push_back(spec->name);
+        const Control* row = findControl(w->objectName().toStdString());
+        if (row != nullptr && row->tab > 0) {
+            chain.push_back(row->name);
         }
         w = w->nextInFocusChain();
     } while (w != window.focusWidget() && chain.size() <= expected.size());
@@ -166,20 +166,20 @@ TEST_F(QtWindowTest, FocusStartsOnPowerOnAndFollowsTheTabColumn) {
 
 TEST_F(QtWindowTest, LeftClickOnEveryButtonAndOptionReachesItsHandler) {
     showFull();
-    for (const Control& spec : layoutControls()) {
-        if (spec.kind != ControlKind::Button && spec.kind != ControlKind::Option) {
+    for (const Control& row : layoutControls()) {
+        if (row.kind != ControlKind::Button && row.kind != ControlKind::Option) {
             continue;
         }
         // The port panel lies over "COM": shown only for its own options.
-        window.setVisible("Frame8", isInside(spec, "Frame8"));
+        window.setVisible("Frame8", isInside(row, "Frame8"));
         events.log.clear();
-        QTest::mouseClick(handle(), Qt::LeftButton, {}, at(spec.name));
-        const std::string n(spec.name);
+        QTest::mouseClick(handle(), Qt::LeftButton, {}, at(row.name));
+        const std::string n(row.name);
         const std::vector<std::string> expected =
-            spec.kind == ControlKind::Button
+            row.kind == ControlKind::Button
                 ? std::vector<std::string>{"MouseDown " + n, "MouseUp " + n, "Click " + n}
                 : std::vector<std::string>{"Click " + n};
-        EXPECT_EQ(events.log, expected) << spec.name;
+        EXPECT_EQ(events.log, expected) << row.name;
     }
 }
 
@@ -266,11 +266,11 @@ TEST_F(QtWindowTest, SelectingAnOptionInCodeRaisesNoClickAndKeepsGroupsApart) {
     };
     for (const auto& [select, selected] : steps) {
         window.selectOption(select);
-        for (const Control& spec : layoutControls()) {
-            if (spec.kind == ControlKind::Option) {
-                EXPECT_EQ(window.optionSelected(spec.name),
-                          std::ranges::find(selected, spec.name) != selected.end())
-                    << spec.name << " after " << select;
+        for (const Control& row : layoutControls()) {
+            if (row.kind == ControlKind::Option) {
+                EXPECT_EQ(window.optionSelected(row.name),
+                          std::ranges::find(selected, row.name) != selected.end())
+                    << row.name << " after " << select;
             }
         }
     }
@@ -329,10 +329,10 @@ TEST_F(QtWindowTest, WindowOperationsReachTheWidgets) {
 TEST_F(QtWindowTest, ButtonsOutlineAndPortPanelAreDrawnInTheirColours) {
     showFull();
     QImage image = window.grab().toImage();
-    for (const Control& spec : layoutControls()) {
-        if (spec.kind == ControlKind::Button && !isInside(spec, "Frame8")) {
+    for (const Control& row : layoutControls()) {
+        if (row.kind == ControlKind::Button && !isInside(row, "Frame8")) {
             // Just inside the bevel, clear of the caption and the focus rectangle.
-            EXPECT_EQ(image.pixelColor(at(spec.name, {2, 2})), colourOf(spec.back)) << spec.name;
+            EXPECT_EQ(image.pixelColor(at(row.name, {2, 2})), colourOf(row.back)) << row.name;
         }
     }
     for (const OutlineLine& line : outlineLines()) {
