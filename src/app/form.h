@@ -8,6 +8,7 @@
 #include "app/form_events.h"
 #include "app/timer.h"
 #include "app/window.h"
+#include "link/line_time.h"
 #include "link/serial_control.h"
 
 namespace pj {
@@ -120,7 +121,7 @@ class Form final : public FormEvents {
     FormTimers timers_;
     const Clock& clock_;
     bool unloaded_ = false;
-    std::int64_t lineFreeAtUs_ = 0;
+    LineTime lineTime_;
     bool repeatWaiting_ = false;
 };
 

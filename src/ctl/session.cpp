@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "link/line_settings.h"
+#include "link/line_time.h"
 #include "protocol/frame.h"
 #include "status/queries.h"
 
@@ -14,8 +15,6 @@ namespace pj::ctl {
 namespace {
 
 constexpr char kAck = '\x06';
-// A repeat may go out this much before the line is free, as the window's repeats do.
-constexpr std::int64_t kPacingSlackUs = 1000;
 // Beyond the reply window, the longest an exchange may take before it is given up.
 constexpr int kExchangeMarginMs = 5000;
 constexpr std::string_view kNotSent = " NOT SENT - ";
@@ -181,7 +180,7 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
     HoldResult result;
     recording_.clear();
     const std::int64_t characterUs = characterTimeUs(LineParams{baud_});
-    std::int64_t lineFreeAtUs = 0;
+    LineTime line;
     bool waiting = false;
 
     QEventLoop loop;
@@ -206,17 +205,16 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
             return;
         }
         ++result.frames;
-        const std::int64_t now = clock_.nowUs();
-        lineFreeAtUs = std::max(lineFreeAtUs, now) + static_cast<std::int64_t>(bytes) * characterUs;
+        line.written(bytes, characterUs, clock_.nowUs());
     };
     QObject::connect(&repeat, &QTimer::timeout, &loop, [&] {
-        const std::int64_t busyUs = lineFreeAtUs - clock_.nowUs();
-        if (busyUs <= kPacingSlackUs) {
+        const int waitMs = line.waitMs(clock_.nowUs());
+        if (waitMs == 0) {
             sendOne();
         } else if (!waiting) {
             // One repeat waits for the line; any that come due meanwhile are dropped.
             waiting = true;
-            pacer.start(static_cast<int>((busyUs - kPacingSlackUs + 999) / 1000));
+            pacer.start(waitMs);
         }
     });
     QObject::connect(&pacer, &QTimer::timeout, &loop, sendOne);

@@ -6,25 +6,16 @@
 // adapter's buffers, and goes out the moment the line is free; a second repeat that comes
 // due meanwhile is dropped. So at most one frame waits, the line stays full when the repeat
 // outruns it, and the traffic ends with the frame on the wire when the button is released.
-#include <algorithm>
-
 #include "app/form.h"
 #include "link/line_settings.h"
 #include "panel/hold.h"
 
 namespace pj {
 
-namespace {
-// A repeat may go out this much before the line is free, so that timer granularity does not
-// leave the line idle between frames.
-constexpr std::int64_t kPacingSlackUs = 1000;
-}  // namespace
-
 void Form::noteWritten(std::size_t bytes) {
     const auto params = parseLineSettings(state.LineSettings);
     const std::int64_t characterUs = characterTimeUs(params ? *params : LineParams{19200});
-    const std::int64_t now = clock_.nowUs();
-    lineFreeAtUs_ = std::max(lineFreeAtUs_, now) + static_cast<std::int64_t>(bytes) * characterUs;
+    lineTime_.written(bytes, characterUs, clock_.nowUs());
 }
 
 void Form::MouseDown(std::string_view control) {
@@ -59,15 +50,14 @@ void Form::Timer1_Timer() {
     if (unloaded_ || state.RepeatCode == 0) {
         return;
     }
-    const std::int64_t busyUs = lineFreeAtUs_ - clock_.nowUs();
-    if (busyUs <= kPacingSlackUs) {
+    const int waitMs = lineTime_.waitMs(clock_.nowUs());
+    if (waitMs == 0) {
         sendRepeat();
         return;
     }
     if (!repeatWaiting_) {
         repeatWaiting_ = true;
-        const std::int64_t waitMs = (busyUs - kPacingSlackUs + 999) / 1000;
-        timers_.LinePacer.setInterval(static_cast<int>(waitMs));
+        timers_.LinePacer.setInterval(waitMs);
         timers_.LinePacer.setEnabled(true);
     }
 }
