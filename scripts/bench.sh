@@ -2,19 +2,83 @@
 # Measures the panel against the line's own limits, outside the test run: builds the
 # micro-benchmarks (pjmicro) and the timing program (pjtiming), runs them, prints the figures
 # against their targets and writes them into docs/PERFORMANCE.md (between its markers; the
-# rest of that file is left as it is). Takes about five minutes after the build.
+# rest of that file is left as it is). Takes about five minutes after the build. It ends
+# with pjctl timed against a Python script with pyserial (scripts/bench_ctl.sh).
 # Usage: bench.sh
+#        bench.sh --ctl-only [--runs N] [--bin DIR]
+#   --ctl-only  only the pjctl and pyserial comparison (well under a minute after the build):
+#               rewrites its own part of docs/PERFORMANCE.md and leaves the other figures as
+#               they are; the options after it go to bench_ctl.sh
 # BENCH_JOBS sets the build's parallelism (default: the number of processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+ctl_only=false
+if [[ "${1:-}" == --ctl-only ]]; then
+    ctl_only=true
+    shift
+elif (($#)); then
+    echo "usage: $0 [--ctl-only [--runs N] [--bin DIR]]" >&2
+    exit 2
+fi
+
+begin='<!-- bench:begin -->'
+end='<!-- bench:end -->'
+ctl_begin='<!-- bench-ctl:begin -->'
+ctl_end='<!-- bench-ctl:end -->'
+doc=docs/PERFORMANCE.md
+
+# Puts FILE in place of the lines between the marker lines FROM and TO of the page (the
+# markers stay); says no if the page has not both.
+replace_between() {
+    local from=$1 to=$2 file=$3
+    [[ -f "$doc" ]] && grep -qxF "$from" "$doc" && grep -qxF "$to" "$doc" || return 1
+    awk -v from="$from" -v to="$to" -v file="$file" '
+        $0 == from { print; while ((getline line < file) > 0) print line; skip = 1; next }
+        $0 == to { skip = 0 }
+        !skip { print }' "$doc" >"$work/doc.md"
+    cp "$work/doc.md" "$doc"
+}
+
+# A page of its own with FILE between the markers, for when the page has none.
+new_page() {
+    {
+        echo "# Performance"
+        echo
+        echo "$begin"
+        cat "$1"
+        echo "$end"
+    } >"$doc"
+}
+
+work=$(mktemp -d)
+
+if $ctl_only; then
+    trap 'rm -rf "$work"' EXIT
+    bash scripts/bench_ctl.sh "$@" --table "$work/ctl.md"
+    { echo "$ctl_begin"; cat "$work/ctl.md"; echo "$ctl_end"; } >"$work/ctl-block.md"
+    if replace_between "$ctl_begin" "$ctl_end" "$work/ctl.md"; then
+        :
+    elif [[ -f "$doc" ]] && grep -qxF "$end" "$doc"; then
+        # A page from before this comparison: it goes in at the end of the generated part.
+        awk -v to="$end" -v file="$work/ctl-block.md" '
+            $0 == to { print ""; while ((getline line < file) > 0) print line }
+            { print }' "$doc" >"$work/doc.md"
+        cp "$work/doc.md" "$doc"
+    else
+        new_page "$work/ctl-block.md"
+    fi
+    echo
+    echo "wrote $doc"
+    exit 0
+fi
+
 bash scripts/install-deps.sh --gui
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-bench -j"${BENCH_JOBS:-$(nproc)}" \
-    --target pjmicro pjtiming pjbarewindow pjpanel >/dev/null
+    --target pjmicro pjtiming pjbarewindow pjpanel pjctl pjsim >/dev/null
 bin=build-bench/bin
 
-work=$(mktemp -d)
 xvfb_pid=
 cleanup() {
     if [[ -n "$xvfb_pid" ]]; then
@@ -53,6 +117,8 @@ echo "timing on the line and as processes (about four minutes)..." >&2
 # (standard output) goes to a file.
 DISPLAY=":$display" "$bin/pjtiming" --panel "$bin/pjpanel" --bare "$bin/pjbarewindow" \
     2>&1 >"$work/timing.md" | grep --line-buffered -v '^QStandardPaths' | tee "$work/timing.log" >&2
+
+bash scripts/bench_ctl.sh --bin "$bin" --table "$work/ctl.md" >/dev/null
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 elapsed=$(($(date +%s) - started))
@@ -98,30 +164,19 @@ generated="$work/generated.md"
     echo '```'
     echo
     echo "</details>"
+    echo
+    echo "$ctl_begin"
+    cat "$work/ctl.md"
+    echo "$ctl_end"
 } >"$generated"
 
-begin='<!-- bench:begin -->'
-end='<!-- bench:end -->'
-doc=docs/PERFORMANCE.md
-if [[ -f "$doc" ]] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc"; then
-    awk -v begin="$begin" -v end="$end" -v file="$generated" '
-        $0 == begin { print; while ((getline line < file) > 0) print line; skip = 1; next }
-        $0 == end { skip = 0 }
-        !skip { print }' "$doc" >"$work/doc.md"
-    cp "$work/doc.md" "$doc"
-else
-    {
-        echo "# Performance"
-        echo
-        echo "$begin"
-        cat "$generated"
-        echo "$end"
-    } >"$doc"
-fi
+replace_between "$begin" "$end" "$generated" || new_page "$generated"
 
 echo
 cat "$work/timing.md"
 echo
 micro_table
+echo
+cat "$work/ctl.md"
 echo
 echo "wrote $doc"

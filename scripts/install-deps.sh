@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and running pjpanel needs on Debian 12, skipping what is there.
-# Usage: install-deps.sh [--gui] [--fuzz]
-#   --gui   adds the virtual display and screenshot tools
-#   --fuzz  adds clang and its fuzzing runtime
+# Usage: install-deps.sh [--gui] [--fuzz] [--pyserial]
+#   --gui       adds the virtual display and screenshot tools
+#   --fuzz      adds clang and its fuzzing runtime
+#   --pyserial  adds Python's pyserial, the yardstick pjctl is timed against (bench_ctl.sh)
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
@@ -11,7 +12,8 @@ for option in "$@"; do
     case "$option" in
         --gui) packages+=(xvfb xauth xdotool imagemagick) ;;
         --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-        *) echo "usage: $0 [--gui] [--fuzz]" >&2; exit 2 ;;
+        --pyserial) packages+=(python3 python3-serial) ;;
+        *) echo "usage: $0 [--gui] [--fuzz] [--pyserial]" >&2; exit 2 ;;
     esac
 done
 
