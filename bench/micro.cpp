@@ -32,10 +32,10 @@ void BM_Send(benchmark::State& state) {
     Rig rig;
     rig.load();
     if (state.range(0) == 1) {
-        rig.form.Click("Option4");  // "ALL"
+        rig.form.Click(ControlId::Option4);  // "ALL"
     }
     for (auto _ : state) {
-        const bool handled = rig.form.Click("Command17");
+        const bool handled = rig.form.Click(ControlId::Command17);
         benchmark::DoNotOptimize(handled);
         benchmark::DoNotOptimize(rig.serial.writes.back().data());
         benchmark::ClobberMemory();
@@ -51,7 +51,7 @@ BENCHMARK(BM_Send)->Arg(0)->Arg(1);
 void BM_RepeatPeriod(benchmark::State& state) {
     Rig rig;
     rig.load();
-    rig.form.MouseDown("Command15");
+    rig.form.MouseDown(ControlId::Command15);
     const int period = rig.Timer1.interval();
     std::size_t sent = 0;
     for (auto _ : state) {
@@ -74,14 +74,14 @@ BENCHMARK(BM_RepeatPeriod);
 void BM_ArrivalShort(benchmark::State& state) {
     Rig rig;
     rig.load();
-    rig.form.state.LastCommand = pj::buildFrame(rig.form.state.AddressPrefix, "CR0");
+    rig.form.state().LastCommand = pj::buildFrame(rig.form.state().AddressPrefix, "CR0");
     for (auto _ : state) {
-        rig.form.state.RxBuffer.clear();
+        rig.form.state().RxBuffer.clear();
         rig.serial.arrive("00\r");
-        benchmark::DoNotOptimize(rig.form.state.RxBuffer.data());
+        benchmark::DoNotOptimize(rig.form.state().RxBuffer.data());
         benchmark::ClobberMemory();
     }
-    if (rig.window.caption("Label22").empty()) {
+    if (rig.window.caption(ControlId::Label22).empty()) {
         state.SkipWithError("the reply was not decoded");
     }
     state.SetItemsProcessed(state.iterations());
@@ -94,19 +94,19 @@ BENCHMARK(BM_ArrivalShort);
 void BM_ArrivalCapped(benchmark::State& state) {
     Rig rig;
     rig.load();
-    rig.form.state.LastCommand = pj::buildFrame(rig.form.state.AddressPrefix, "CR0");
+    rig.form.state().LastCommand = pj::buildFrame(rig.form.state().AddressPrefix, "CR0");
     std::string chunk;
     for (std::int64_t i = 0; i < state.range(0); ++i) {
         // Printable and unprintable bytes alike, so every rule of the echo takes part.
         chunk += static_cast<char>(i % 7 == 0 ? 0x06 : 'A' + i % 26);
     }
-    rig.form.state.RxBuffer.assign(pj::kRxBufferCap, '0');
+    rig.form.state().RxBuffer.assign(pj::kRxBufferCap, '0');
     for (auto _ : state) {
         rig.serial.arrive(chunk);
-        benchmark::DoNotOptimize(rig.form.state.RxBuffer.data());
+        benchmark::DoNotOptimize(rig.form.state().RxBuffer.data());
         benchmark::ClobberMemory();
     }
-    if (rig.form.state.RxBuffer.size() != pj::kRxBufferCap) {
+    if (rig.form.state().RxBuffer.size() != pj::kRxBufferCap) {
         state.SkipWithError("the buffer is not at its cap");
     }
     state.SetItemsProcessed(state.iterations());

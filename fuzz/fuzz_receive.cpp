@@ -45,17 +45,17 @@ enum Step : std::uint8_t {
 };
 
 void checkAlways(const pj::test::Rig& rig) {
-    const pj::WindowState& state = rig.form.state;
+    const pj::WindowState& state = rig.form.state();
     PJ_FUZZ_CHECK(state.RxBuffer.size() <= kRxBufferCap);
     PJ_FUZZ_CHECK(state.AwaitingReply == 0 || state.AwaitingReply == 1);
-    PJ_FUZZ_CHECK(rig.label("Label12").size() <= kMostEchoLength);
-    PJ_FUZZ_CHECK(rig.label("Label22").size() <= kMostEchoLength);
+    PJ_FUZZ_CHECK(rig.label(ControlId::Label12).size() <= kMostEchoLength);
+    PJ_FUZZ_CHECK(rig.label(ControlId::Label22).size() <= kMostEchoLength);
 }
 
 void arrive(pj::test::Rig& rig, std::string_view bytes) {
-    pj::WindowState& state = rig.form.state;
+    pj::WindowState& state = rig.form.state();
     const std::string before = state.RxBuffer;
-    const std::string readoutBefore = rig.label("Label22");
+    const std::string readoutBefore = rig.label(ControlId::Label22);
     std::int16_t expectedPressure = state.PressureValue;
 
     rig.serial.arrive(bytes);
@@ -70,11 +70,11 @@ void arrive(pj::test::Rig& rig, std::string_view bytes) {
     }
     PJ_FUZZ_CHECK(state.RxBuffer == all);
     PJ_FUZZ_CHECK(state.AwaitingReply == 0);
-    PJ_FUZZ_CHECK(rig.label("Label12") == pj::echoText(state.RxBuffer));
+    PJ_FUZZ_CHECK(rig.label(ControlId::Label12) == pj::echoText(state.RxBuffer));
 
     const auto readout = pj::decodeStatus(state.LastCommand, state.AddressPrefix,
                                           pj::echoText(state.RxBuffer), expectedPressure);
-    PJ_FUZZ_CHECK(rig.label("Label22") == (readout ? *readout : readoutBefore));
+    PJ_FUZZ_CHECK(rig.label(ControlId::Label22) == (readout ? *readout : readoutBefore));
     PJ_FUZZ_CHECK(state.PressureValue == expectedPressure);
 }
 
@@ -82,12 +82,12 @@ void query(pj::test::Rig& rig, const pj::QueryButton& button) {
     const bool open = rig.serial.portOpen();
     const std::size_t writes = rig.serial.writes.size();
     rig.form.Click(button.control);
-    const pj::WindowState& state = rig.form.state;
+    const pj::WindowState& state = rig.form.state();
     PJ_FUZZ_CHECK(state.LastCommand == pj::buildFrame(state.AddressPrefix, button.command));
     if (open) {
         PJ_FUZZ_CHECK(rig.serial.writes.size() == writes + 1);
         PJ_FUZZ_CHECK(rig.serial.writes.back() == state.LastCommand);
-        PJ_FUZZ_CHECK(rig.label("Label11") == pj::echoText(state.LastCommand));
+        PJ_FUZZ_CHECK(rig.label(ControlId::Label11) == pj::echoText(state.LastCommand));
         PJ_FUZZ_CHECK(state.AwaitingReply == 1);
     } else {
         PJ_FUZZ_CHECK(rig.serial.writes.size() == writes);
@@ -127,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 rig.clock.advance(std::int64_t{in.byte()} * 8);
                 break;
             case kManual:
-                rig.window.setText("Text1", in.take(in.byte() % 16));
-                rig.form.Click("Command95");
+                rig.type(in.take(in.byte() % 16));
+                rig.form.Click(ControlId::Command95);
                 break;
             case kOneShot:
                 rig.form.Click(pj::kCatalogue[in.byte() % pj::kCatalogue.size()].control);
@@ -149,13 +149,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         rig.serial.raiseEvent(in.byte());
                         break;
                     case 2:
-                        rig.form.Click("Option1");
+                        rig.form.Click(ControlId::Option1);
                         break;
                     case 3:
-                        rig.form.Click("Option2");
+                        rig.form.Click(ControlId::Option2);
                         break;
                     case 4:
-                        rig.form.Click(in.byte() % 2 == 0 ? "Option9" : "Option10");
+                        rig.form.Click(in.byte() % 2 == 0 ? ControlId::Option9 : ControlId::Option10);
                         break;
                     default:
                         // The next opening of port 2 fails, or succeeds again.

@@ -3,91 +3,58 @@
 #include <array>
 #include <utility>
 
-#include "protocol/catalogue.h"
-#include "protocol/frame.h"
-#include "status/queries.h"
-
 namespace pj {
 
 Form::Form(Window& window, SerialControl& serial, FormTimers timers, const Clock& clock)
-    : window_(window), serial_(serial), timers_(timers), clock_(clock) {
-    // The timers as designed: off, at their design periods.
-    const std::array<std::pair<Timer*, int>, 4> design{{{&timers_.Timer1, kTimer1Design},
-                                                        {&timers_.Timer2, kTimer2Design},
-                                                        {&timers_.Timer3, kTimer3Design},
-                                                        {&timers_.Timer4, kTimer4Design}}};
-    for (const auto& [timer, period] : design) {
-        timer->setEnabled(false);
-        timer->setInterval(period);
-    }
-    timers_.Timer1.setOnTimer([this] { Timer1_Timer(); });
-    timers_.Timer2.setOnTimer([this] { Timer2_Timer(); });
-    timers_.Timer3.setOnTimer([this] { Timer3_Timer(); });
-    timers_.Timer4.setOnTimer([this] { Timer4_Timer(); });
-    timers_.LinePacer.setEnabled(false);
-    timers_.LinePacer.setOnTimer([this] { LinePacer_Timer(); });
-    timers_.Reconnect.setEnabled(false);
-    timers_.Reconnect.setInterval(kReconnectPeriod);
-    timers_.Reconnect.setOnTimer([this] { Reconnect_Timer(); });
-    serial_.setOnComm([this] { MSComm1_OnComm(); });
+    : window_(window),
+      serial_(serial),
+      pacer_(timers.LinePacer, clock),
+      transaction_(window, serial, timers.Timer2, timers.Timer4, pacer_),
+      portPanel_(window, serial, timers.Timer3, timers.Reconnect, pacer_),
+      repeater_(transaction_, pacer_, timers.Timer1),
+      oneShots_(transaction_, repeater_),
+      view_(window, portPanel_),
+      manualEntry_(window, transaction_) {
+    serial_.setOnComm([this](const CommEvent& event) { MSComm1_OnComm(event); });
 }
 
 void Form::Load() {
-    state.LineSettings = kSettings19200;
-    state.AddressPrefix.clear();
+    transaction_.setAddressPrefix("");
 
     // Centred at the designed size; the top edge stays there when the window is made
     // compact, so the compact window sits above the middle of the screen.
     window_.move((window_.screenWidth() - kDesignOuterWidth) / 2,
                  (window_.screenHeight() - kDesignOuterHeight) / 2);
-    window_.setHeight(kHeightCompact);
+    view_.setHeight(kHeightCompact);
 
-    state.RepeatCode = 0;
-    state.AwaitingReply = 0;
-    state.RxBuffer.clear();
-
-    // A failure here is met again, and reported, by the port selection just below.
-    serial_.setCommPort(1);
-    serial_.setSettings(state.LineSettings);
-    serial_.setPortOpen(true);
+    portPanel_.open();
 
     // Selecting "COM1" in code runs its click, as the operator's choice would.
-    window_.selectOption("Option1");
-    Click("Option1");
+    window_.selectOption(ControlId::Option1);
+    Click(ControlId::Option1);
 }
 
-bool Form::Click(std::string_view control) {
+bool Form::Click(ControlId control) {
     if (unloaded_) {
         return false;
     }
-    if (const AddressOption* option = findAddressOption(control)) {
-        state.AddressPrefix = option->prefix;
+    if (oneShots_.click(control)) {
         return true;
-    }
-    if (const CatalogueEntry* entry = findCatalogueEntry(control)) {
-        sendOneShot(*entry);
-        return true;
-    }
-    for (const QueryButton& query : kQueryButtons) {
-        if (query.control == control) {
-            sendCommand(query.command);
-            return true;
-        }
     }
     using Handler = void (*)(Form&);
-    static constexpr std::array<std::pair<std::string_view, Handler>, 9> kHandlers{{
-        {"Command16", [](Form& f) { f.end(); }},
-        {"Command33", [](Form& f) { f.showPortPanel(); }},
-        {"Command34", [](Form& f) { f.toggleDataDisplay(); }},
-        {"Command95", [](Form& f) { f.sendManual(); }},
-        {"Command96", [](Form& f) { f.clearManual(); }},
-        {"Option1", [](Form& f) { f.selectPort(1); }},
-        {"Option2", [](Form& f) { f.selectPort(2); }},
-        {"Option9", [](Form& f) { f.selectSpeed(kSettings19200); }},
-        {"Option10", [](Form& f) { f.selectSpeed(kSettings9600); }},
+    static constexpr std::array<std::pair<ControlId, Handler>, 9> kHandlers{{
+        {ControlId::Command16, [](Form& f) { f.end(); }},
+        {ControlId::Command33, [](Form& f) { f.portPanel_.show(); }},
+        {ControlId::Command34, [](Form& f) { f.view_.toggleDataDisplay(); }},
+        {ControlId::Command95, [](Form& f) { f.manualEntry_.send(); }},
+        {ControlId::Command96, [](Form& f) { f.manualEntry_.clear(); }},
+        {ControlId::Option1, [](Form& f) { f.portPanel_.selectPort(1); }},
+        {ControlId::Option2, [](Form& f) { f.portPanel_.selectPort(2); }},
+        {ControlId::Option9, [](Form& f) { f.portPanel_.selectSpeed(kSettings19200); }},
+        {ControlId::Option10, [](Form& f) { f.portPanel_.selectSpeed(kSettings9600); }},
     }};
-    for (const auto& [name, handler] : kHandlers) {
-        if (name == control) {
+    for (const auto& [id, handler] : kHandlers) {
+        if (id == control) {
             handler(*this);
             return true;
         }
@@ -95,12 +62,84 @@ bool Form::Click(std::string_view control) {
     return false;
 }
 
-void Form::end() {
-    serial_.setPortOpen(false);
-    for (Timer* timer : {&timers_.Timer1, &timers_.Timer2, &timers_.Timer3, &timers_.Timer4,
-                         &timers_.LinePacer, &timers_.Reconnect}) {
-        timer->setEnabled(false);
+void Form::MouseDown(ControlId control) {
+    if (!unloaded_) {
+        repeater_.press(control);
     }
+}
+
+void Form::MouseUp(ControlId control) {
+    if (!unloaded_) {
+        repeater_.release(control);
+    }
+}
+
+void Form::KeyDown(int keyCode, int shift) {
+    if (!unloaded_) {
+        view_.keyDown(keyCode, shift);
+    }
+}
+
+void Form::DblClick(ControlId control) {
+    if (!unloaded_) {
+        view_.dblClick(control);
+    }
+}
+
+void Form::Change(ControlId control, std::string_view text) {
+    if (!unloaded_ && control == ControlId::Text1) {
+        manualEntry_.change(text);
+    }
+}
+
+void Form::MSComm1_OnComm(const CommEvent& event) {
+    if (unloaded_) {
+        return;
+    }
+    switch (event.kind) {
+        case CommEvent::Kind::Receive:
+            transaction_.receive(event.data);
+            break;
+        case CommEvent::Kind::DeviceLost:
+            portPanel_.deviceLost(event.data);
+            break;
+        case CommEvent::Kind::Opened:
+            portPanel_.opened();
+            break;
+        case CommEvent::Kind::OpenFailed:
+            portPanel_.openFailed(event.data);
+            break;
+        case CommEvent::Kind::LineError:
+            // Like the window, the core checks for no line errors: what arrives is shown.
+            break;
+    }
+}
+
+WindowState Form::state() const {
+    WindowState s;
+    s.RepeatCode = repeater_.repeatCode();
+    s.AwaitingReply = transaction_.awaitingReply();
+    s.ArrowPadMode = repeater_.arrowPadMode();
+    s.LastCommand = transaction_.lastCommand();
+    s.RxBuffer = transaction_.rxBuffer();
+    s.PressureValue = transaction_.pressureValue();
+    s.CloseUnlocked = view_.closeUnlocked();
+    s.ManualCommand = manualEntry_.manualCommand();
+    s.LineSettings = portPanel_.lineSettings();
+    s.AddressPrefix = transaction_.addressPrefix();
+    return s;
+}
+
+void Form::setObserver(FormObserver* observer) {
+    transaction_.setObserver(observer);
+    portPanel_.setObserver(observer);
+}
+
+void Form::end() {
+    portPanel_.close();
+    repeater_.stop();
+    transaction_.stop();
+    pacer_.cancel();
     unloaded_ = true;
     window_.unload();
 }

@@ -6,16 +6,21 @@
 
 #include "app/clock.h"
 #include "app/form_events.h"
+#include "app/form_observer.h"
 #include "app/timer.h"
 #include "app/window.h"
-#include "link/line_time.h"
+#include "link/line_pacer.h"
+#include "link/port_panel.h"
 #include "link/serial_control.h"
+#include "link/transaction.h"
+#include "panel/expanded_view.h"
+#include "panel/manual_entry.h"
+#include "panel/repeater.h"
+#include "protocol/one_shot.h"
 
 namespace pj {
 
-struct CatalogueEntry;
-
-// The window's state record: one instance, shared by every handler.
+// The window's state record, read as one whole. Each part keeps its own share of it.
 struct WindowState {
     std::uint8_t RepeatCode = 0;
     std::uint8_t AwaitingReply = 0;
@@ -29,36 +34,11 @@ struct WindowState {
     std::string AddressPrefix;
 };
 
-// Modes of Hyouji.
-inline constexpr std::uint8_t kHyoujiSend = 1;
-inline constexpr std::uint8_t kHyoujiReceived = 2;
-
-// Timer periods as the window is designed, in milliseconds.
-inline constexpr int kTimer1Design = 200;
-inline constexpr int kTimer2Design = 500;
-inline constexpr int kTimer3Design = 5000;
-inline constexpr int kTimer4Design = 1000;
-
-// Window heights in twips.
-inline constexpr int kHeightCompact = 5350;
-inline constexpr int kHeightData = 6645;
-inline constexpr int kHeightUnlocked = 7200;
-inline constexpr int kHeightFull = 9100;
 // The outer size the window is designed at, used to centre it at start-up.
 inline constexpr int kDesignOuterWidth = 9615;
 inline constexpr int kDesignOuterHeight = kHeightFull;
 
-inline constexpr std::string_view kSettings19200 = "19200,N,8,1";
-inline constexpr std::string_view kSettings9600 = "9600,N,8,1";
-inline constexpr std::string_view kAppTitle = "VELDAKON";
-inline constexpr std::string_view kNoReplyMark = " X X X X";
-
-// The most the receive buffer holds; older characters give way to newer ones.
-inline constexpr std::size_t kRxBufferCap = 1024;
-
-// How often a port whose device went away is tried again, in milliseconds.
-inline constexpr int kReconnectPeriod = 1000;
-
+// The window's timers: the four of the window, and two of the core's own.
 struct FormTimers {
     Timer& Timer1;  // repeat of the press-and-hold buttons
     Timer& Timer2;  // reply window
@@ -70,59 +50,49 @@ struct FormTimers {
     Timer& Reconnect;
 };
 
-// The window's core: its state record and all its handlers, reaching the world only
-// through the window, serial control and timer interfaces.
+// The window's core: a thin front over its parts that keeps the window's own names (Load,
+// Hyouji, the handlers of each control's events). It reaches the world only through the
+// window, serial control and timer interfaces.
 class Form final : public FormEvents {
   public:
     Form(Window& window, SerialControl& serial, FormTimers timers, const Clock& clock);
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
-    WindowState state;
-
     void Load();
-    void Hyouji(std::string_view text, std::uint8_t mode);
+    void Hyouji(std::string_view text, std::uint8_t mode) { transaction_.Hyouji(text, mode); }
+    // Frames `command` with the selected address and sends it, as every button does.
+    void send(std::string_view command) { transaction_.send(command); }
 
-    bool Click(std::string_view control) override;
-    void MouseDown(std::string_view control) override;
-    void MouseUp(std::string_view control) override;
+    bool Click(ControlId control) override;
+    void MouseDown(ControlId control) override;
+    void MouseUp(ControlId control) override;
     void KeyDown(int keyCode, int shift) override;
-    void DblClick(std::string_view control) override;
+    void DblClick(ControlId control) override;
+    void Change(ControlId control, std::string_view text) override;
 
-    void MSComm1_OnComm();
-    void Timer1_Timer();
-    void Timer2_Timer();
-    void Timer3_Timer();
-    void Timer4_Timer();
-    void LinePacer_Timer();
-    void Reconnect_Timer();
+    void MSComm1_OnComm(const CommEvent& event);
 
+    WindowState state() const;
     bool unloaded() const { return unloaded_; }
+    // Told of every frame, arrival, readout and port error; may be null.
+    void setObserver(FormObserver* observer);
+
+    LinePacer& linePacer() { return pacer_; }
 
   private:
-    // Builds the frame for `command` into LastCommand and sends it.
-    void sendCommand(std::string_view command);
-    void sendRepeat();
-    // Keeps the time at which the line will have sent everything written so far.
-    void noteWritten(std::size_t bytes);
-    void sendOneShot(const CatalogueEntry& entry);
-    void showPortPanel();
-    void toggleDataDisplay();
-    void sendManual();
-    void clearManual();
-    void selectPort(int port);
-    void selectSpeed(std::string_view settings);
     void end();
-    void decodeStatus();
-    std::string portName() const;
 
     Window& window_;
     SerialControl& serial_;
-    FormTimers timers_;
-    const Clock& clock_;
+    LinePacer pacer_;
+    Transaction transaction_;
+    PortPanel portPanel_;
+    Repeater repeater_;
+    OneShotButtons oneShots_;
+    ExpandedView view_;
+    ManualEntry manualEntry_;
     bool unloaded_ = false;
-    LineTime lineTime_;
-    bool repeatWaiting_ = false;
 };
 
 }  // namespace pj

@@ -6,57 +6,60 @@ namespace pj {
 
 namespace {
 
+std::size_t at(ControlId control) {
+    return static_cast<std::size_t>(control);
+}
+
 // Option buttons form a group with the others in the same container.
-std::string_view groupOf(std::string_view option) {
+ControlId groupOf(ControlId option) {
     const Control* control = findControl(option);
     return control == nullptr ? option : control->parent;
 }
 
 }  // namespace
 
-void RecordingWindow::setCaption(std::string_view control, std::string_view text) {
-    captions_.insert_or_assign(std::string(control), std::string(text));
+void RecordingWindow::setCaption(ControlId control, std::string_view text) {
+    captions_[at(control)] = std::string(text);
 }
 
-std::string RecordingWindow::caption(std::string_view control) const {
-    if (const auto it = captions_.find(control); it != captions_.end()) {
-        return it->second;
+std::string RecordingWindow::caption(ControlId control) const {
+    if (const auto& set = captions_[at(control)]) {
+        return *set;
     }
     const Control* designed = findControl(control);
     return designed == nullptr ? std::string() : std::string(designed->caption);
 }
 
-void RecordingWindow::setVisible(std::string_view control, bool visible) {
-    visible_.insert_or_assign(std::string(control), visible);
+void RecordingWindow::setVisible(ControlId control, bool visible) {
+    visible_[at(control)] = visible;
 }
 
-bool RecordingWindow::visible(std::string_view control) const {
-    if (const auto it = visible_.find(control); it != visible_.end()) {
-        return it->second;
+bool RecordingWindow::visible(ControlId control) const {
+    if (const auto& set = visible_[at(control)]) {
+        return *set;
     }
     const Control* designed = findControl(control);
     return designed == nullptr || designed->visibleAtStart();
 }
 
-void RecordingWindow::selectOption(std::string_view control) {
-    selected_.insert_or_assign(std::string(groupOf(control)), std::string(control));
+void RecordingWindow::selectOption(ControlId control) {
+    selected_[at(groupOf(control))] = control;
 }
 
-bool RecordingWindow::optionSelected(std::string_view control) const {
-    if (const auto it = selected_.find(groupOf(control)); it != selected_.end()) {
-        return it->second == control;
+bool RecordingWindow::optionSelected(ControlId control) const {
+    if (const auto& set = selected_[at(groupOf(control))]) {
+        return *set == control;
     }
     const Control* designed = findControl(control);
     return designed != nullptr && designed->selectedAtStart();
 }
 
-std::string RecordingWindow::text(std::string_view control) const {
-    const auto it = texts_.find(control);
-    return it == texts_.end() ? std::string() : it->second;
+std::string RecordingWindow::text(ControlId control) const {
+    return texts_[at(control)].value_or(std::string());
 }
 
-void RecordingWindow::setText(std::string_view control, std::string_view text) {
-    texts_.insert_or_assign(std::string(control), std::string(text));
+void RecordingWindow::setText(ControlId control, std::string_view text) {
+    texts_[at(control)] = std::string(text);
 }
 
 void RecordingWindow::move(int l, int t) {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <array>
 #include <functional>
-#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,25 +14,27 @@ namespace pj {
 // The window without a screen: it keeps what the core shows (captions, texts, visibility,
 // option selection, height, position) so that a caller can read the displays as an operator
 // would. Controls start as the layout table designs them. A warning box is collected and
-// returns at once. Used by the command line and by the tests.
+// returns at once. Used by the tests and the benchmarks.
 class RecordingWindow final : public Window {
   public:
-    void setCaption(std::string_view control, std::string_view text) override;
-    std::string caption(std::string_view control) const override;
-    void setVisible(std::string_view control, bool visible) override;
-    bool visible(std::string_view control) const override;
-    void selectOption(std::string_view control) override;
-    bool optionSelected(std::string_view control) const override;
-    std::string text(std::string_view control) const override;
-    void setText(std::string_view control, std::string_view text) override;
+    void setCaption(ControlId control, std::string_view text) override;
+    void setVisible(ControlId control, bool visible) override;
+    void selectOption(ControlId control) override;
+    void setText(ControlId control, std::string_view text) override;
     void setHeight(int twips) override { height_ = twips; }
-    int height() const override { return height_; }
     int screenWidth() const override { return screenWidthTwips; }
     int screenHeight() const override { return screenHeightTwips; }
     void move(int l, int t) override;
     void warningBox(std::string_view text, std::string_view title) override;
     void setPortNotice(std::string_view text) override;
     void unload() override { unloaded = true; }
+
+    // What the window shows now.
+    std::string caption(ControlId control) const;
+    bool visible(ControlId control) const;
+    bool optionSelected(ControlId control) const;
+    std::string text(ControlId control) const;
+    int height() const { return height_; }
 
     struct Box {
         std::string text;
@@ -48,10 +51,13 @@ class RecordingWindow final : public Window {
     int screenHeightTwips = 768 * 15;
 
   private:
-    std::map<std::string, std::string, std::less<>> captions_;
-    std::map<std::string, std::string, std::less<>> texts_;
-    std::map<std::string, bool, std::less<>> visible_;
-    std::map<std::string, std::string, std::less<>> selected_;  // container -> option
+    template <class T>
+    using PerControl = std::array<std::optional<T>, kControlCount>;
+
+    PerControl<std::string> captions_;
+    PerControl<std::string> texts_;
+    PerControl<bool> visible_;
+    PerControl<ControlId> selected_;  // container -> its selected option
     int height_ = 0;
 };
 

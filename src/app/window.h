@@ -1,34 +1,31 @@
 #pragma once
 
-#include <string>
 #include <string_view>
+
+#include "app/control_id.h"
 
 namespace pj {
 
-// What the core may do to the window. Controls are named as in the layout table
-// ("Label11", "Frame8", "Option1", "Command34", "Text1"). Geometry is in twips.
+// The title of the window's message boxes.
+inline constexpr std::string_view kAppTitle = "VELDAKON";
+
+// What the core does to the window. The core only writes: what it needs to know again (the
+// echo it showed, the height it set) it keeps itself. Geometry is in twips.
 class Window {
   public:
     virtual ~Window() = default;
 
-    virtual void setCaption(std::string_view control, std::string_view text) = 0;
-    virtual std::string caption(std::string_view control) const = 0;
-
-    virtual void setVisible(std::string_view control, bool visible) = 0;
-    virtual bool visible(std::string_view control) const = 0;
-
+    virtual void setCaption(ControlId control, std::string_view text) = 0;
+    virtual void setVisible(ControlId control, bool visible) = 0;
     // Marks an option button as the selected one of its group. Raises no click.
-    virtual void selectOption(std::string_view control) = 0;
-    virtual bool optionSelected(std::string_view control) const = 0;
-
+    virtual void selectOption(ControlId control) = 0;
     // The text of a text box ("Text1").
-    virtual std::string text(std::string_view control) const = 0;
-    virtual void setText(std::string_view control, std::string_view text) = 0;
+    virtual void setText(ControlId control, std::string_view text) = 0;
 
     // Outer height, caption bar and borders included.
     virtual void setHeight(int twips) = 0;
-    virtual int height() const = 0;
 
+    // The screen the window is shown on, for centring it.
     virtual int screenWidth() const = 0;
     virtual int screenHeight() const = 0;
     virtual void move(int left, int top) = 0;

@@ -9,14 +9,55 @@
 #include <iterator>
 
 #include "app/form.h"
+#include "app/recording_window.h"
 #include "ctl/session.h"
-#include "link/echo.h"
-#include "protocol/frame.h"
-#include "status/decode.h"
+#include "qtio/qt_clock.h"
+#include "qtio/qt_timer.h"
 
 namespace pj::ctl {
 
 namespace {
+
+// The line of "decode": what goes out goes nowhere, and the answer is given by the caller.
+class DecodeLine final : public SerialControl {
+  public:
+    SerialResult setCommPort(int port) override {
+        port_ = port;
+        return SerialResult::done();
+    }
+    int commPort() const override { return port_; }
+    SerialResult setSettings(std::string_view) override { return SerialResult::done(); }
+    bool portOpen() const override { return open_; }
+    SerialResult setPortOpen(bool open) override {
+        open_ = open;
+        return SerialResult::done();
+    }
+    SerialResult output(std::string_view) override {
+        return open_ ? SerialResult::done() : SerialResult::failed("the port is not open");
+    }
+    void setOnComm(std::function<void(const CommEvent&)> handler) override {
+        onComm_ = std::move(handler);
+    }
+    void arrive(std::string_view bytes) const {
+        if (onComm_) {
+            onComm_({CommEvent::Kind::Receive, std::string(bytes)});
+        }
+    }
+
+  private:
+    int port_ = 1;
+    bool open_ = false;
+    std::function<void(const CommEvent&)> onComm_;
+};
+
+// What the window showed of an answer.
+struct Readings final : FormObserver {
+    void received(std::string_view, std::string_view shown) override { echo = shown; }
+    void readout(std::string_view text) override { readoutText = std::string(text); }
+
+    std::string echo;
+    std::optional<std::string> readoutText;
+};
 
 int complain(std::ostream& err, int status, std::string_view message) {
     err << "pjctl: " << message << "\n";
@@ -117,14 +158,20 @@ Decoded decodeReply(const NamedQuery& query, std::string_view reply) {
     if (reply.empty()) {
         return {std::string(kNoReplyMark), std::nullopt};
     }
-    // The window keeps only the newest characters of an overlong answer.
-    if (reply.size() > kRxBufferCap) {
-        reply.remove_prefix(reply.size() - kRxBufferCap);
-    }
-    Decoded decoded{echoText(reply), std::nullopt};
-    std::int16_t pressureValue = 0;
-    decoded.readout = decodeStatus(buildFrame("", query.command), "", decoded.echo, pressureValue);
-    return decoded;
+    // The window itself, on a line whose answer is `reply`: the query goes out the window's
+    // way and the answer is taken in as one arrival.
+    DecodeLine line;
+    QtFormTimers timers;
+    SteadyClock clock;
+    RecordingWindow window;
+    Form form(window, line, timers.all(), clock);
+    Readings seen;
+    form.setObserver(&seen);
+    form.Load();
+    sendQuery(form, query);
+    line.arrive(reply);
+    form.setObserver(nullptr);
+    return {seen.echo, seen.readoutText};
 }
 
 std::string jsonString(std::string_view bytes) {

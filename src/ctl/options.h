@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/control_id.h"
+
 namespace pj::ctl {
 
 // What pjctl's exit status says.
@@ -40,16 +42,16 @@ const NamedQuery* findQuery(std::string_view nameOrCommand);
 // The projector address choices of the command line and the option button each clicks.
 struct AddressChoice {
     std::string_view name;
-    std::string_view option;
+    ControlId option;
 };
 
 inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
-    {"single", "Option3"},
-    {"all", "Option4"},
-    {"1", "Option5"},
-    {"2", "Option6"},
-    {"3", "Option7"},
-    {"4", "Option8"},
+    {"single", ControlId::Option3},
+    {"all", ControlId::Option4},
+    {"1", ControlId::Option5},
+    {"2", ControlId::Option6},
+    {"3", ControlId::Option7},
+    {"4", ControlId::Option8},
 }};
 
 enum class Verb { Help, Send, Query, Hold, Ports, Decode };

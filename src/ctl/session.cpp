@@ -5,9 +5,8 @@
 
 #include <algorithm>
 
-#include "link/line_settings.h"
-#include "link/line_time.h"
 #include "protocol/frame.h"
+#include "qtio/tcp_transport.h"
 #include "status/queries.h"
 
 namespace pj::ctl {
@@ -15,9 +14,10 @@ namespace pj::ctl {
 namespace {
 
 constexpr char kAck = '\x06';
-// Beyond the reply window, the longest an exchange may take before it is given up.
-constexpr int kExchangeMarginMs = 5000;
-constexpr std::string_view kNotSent = " NOT SENT - ";
+// The longest an exchange may take before it is given up: beyond the longest reply window.
+constexpr int kExchangeGiveUpMs = 10000;
+// The longest an opening of a network port may take.
+constexpr int kOpenGiveUpMs = TcpTransport::kConnectTimeoutMs + 1000;
 
 // A projector answers a command with a line ending in a carriage return, or with an ACK.
 bool answerComplete(std::string_view received) {
@@ -26,202 +26,179 @@ bool answerComplete(std::string_view received) {
 
 }  // namespace
 
-SerialError RecordingSerial::output(std::string_view bytes) {
-    SerialError error = inner_.output(bytes);
-    if (!error) {
-        written_ += bytes;
-    }
-    return error;
+Session::Session() {
+    panel_.form.setObserver(this);
 }
-
-std::string RecordingSerial::input() {
-    std::string bytes = inner_.input();
-    received_ += bytes;
-    return bytes;
-}
-
-void RecordingSerial::setOnComm(std::function<void()> handler) {
-    inner_.setOnComm([this, handler = std::move(handler)] {
-        if (handler) {
-            handler();
-        }
-        if (afterComm_) {
-            afterComm_();
-        }
-    });
-}
-
-void RecordingSerial::clear() {
-    written_.clear();
-    received_.clear();
-}
-
-void WatchedTimer::setEnabled(bool enabled) {
-    inner_.setEnabled(enabled);
-    if (!enabled && onStopped_) {
-        onStopped_();
-    }
-}
-
-void WatchedTimer::setOnTimer(std::function<void()> handler) {
-    inner_.setOnTimer(std::move(handler));
-}
-
-Session::Session()
-    : form_(window_, recording_, FormTimers{timer1_, timer2_, timer3_, timer4_, pacer_, reconnect_},
-            clock_) {}
 
 Session::~Session() {
-    recording_.setAfterComm(nullptr);
-    window_.onPortNotice = nullptr;
-    timer2_.setOnStopped(nullptr);
+    onNews_ = nullptr;
     // "END": the port is closed and every timer stopped.
-    form_.Click("Command16");
+    panel_.form.Click(ControlId::Command16);
+    panel_.form.setObserver(nullptr);
+}
+
+void Session::sent(std::string_view frame) {
+    written_ += frame;
+}
+
+void Session::received(std::string_view bytes, std::string_view echo) {
+    received_ += bytes;
+    echo_ = echo;
+    if (onNews_) {
+        onNews_();
+    }
+}
+
+void Session::readout(std::string_view text) {
+    readout_ = std::string(text);
+}
+
+void Session::replyWindowEnded(bool answered) {
+    windowEnded_ = true;
+    if (!answered) {
+        echo_ = kNoReplyMark;
+    }
+    if (onNews_) {
+        onNews_();
+    }
+}
+
+void Session::portReady() {
+    if (onNews_) {
+        onNews_();
+    }
+}
+
+void Session::portError(std::string_view message) {
+    portError_ = std::string(message);
+    if (onNews_) {
+        onNews_();
+    }
+}
+
+std::string Session::deviceError(std::string_view message) const {
+    // The core names the port "COM1"; here it is the device the operator gave.
+    std::string_view why = message;
+    if (const std::size_t colon = why.find(": "); why.rfind("COM", 0) == 0 && colon != why.npos) {
+        why.remove_prefix(colon + 2);
+    }
+    return portName().toStdString() + ": " + std::string(why);
+}
+
+void Session::waitFor(const std::function<bool()>& done, int giveUpMs) {
+    if (done()) {
+        return;
+    }
+    QEventLoop loop;
+    onNews_ = [&] {
+        if (done()) {
+            loop.quit();
+        }
+    };
+    QTimer::singleShot(giveUpMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    onNews_ = nullptr;
 }
 
 std::optional<std::string> Session::open(const Request& request) {
-    if (!request.port.empty()) {
-        serial_.setDevice(1, QString::fromStdString(request.port));
-    }
-    const std::size_t warningsBefore = window_.boxes.size();
-    form_.Load();
-    if (!serial_.portOpen()) {
-        const std::string why = window_.boxes.size() > warningsBefore
-                                    ? window_.boxes.back().text
-                                    : std::string("the port did not open");
+    panel_.load(request.port.empty() ? panel_.serial.device(1)
+                                     : QString::fromStdString(request.port));
+    // A network port may still be connecting.
+    waitFor([&] { return panel_.serial.portOpen() || portError_.has_value(); }, kOpenGiveUpMs);
+    if (!panel_.serial.portOpen()) {
+        std::string why = portError_.value_or("the port did not open");
+        if (const std::size_t colon = why.find(": "); colon != std::string::npos) {
+            why.erase(0, colon + 2);
+        }
         return "cannot open " + portName().toStdString() + ": " + why;
     }
+    portError_.reset();
     if (request.baud == 9600) {
-        form_.Click("Option10");
+        panel_.form.Click(ControlId::Option10);
     }
-    baud_ = request.baud;
-    form_.Click(request.address->option);
+    panel_.form.Click(request.address->option);
     return std::nullopt;
 }
 
-void Session::typeAndSend(std::string_view text) {
-    window_.setText("Text1", text);
-    form_.Click("Command95");
+void typeAndSend(Form& form, std::string_view text) {
+    form.Change(ControlId::Text1, text);
+    form.Click(ControlId::Command95);
 }
 
-Exchange Session::query(const NamedQuery& query) {
+void sendQuery(Form& form, const NamedQuery& query) {
     const auto button =
         std::find_if(kQueryButtons.begin(), kQueryButtons.end(),
                      [&](const QueryButton& b) { return b.command == query.command; });
     if (button != kQueryButtons.end()) {
-        return exchange([&] { form_.Click(button->control); });
+        form.Click(button->control);
+    } else {
+        typeAndSend(form, query.command);
     }
-    return exchange([&] { typeAndSend(query.command); });
+}
+
+Exchange Session::query(const NamedQuery& query) {
+    return exchange([&] { sendQuery(panel_.form, query); });
 }
 
 Exchange Session::send(std::string_view text) {
-    return exchange([&] { typeAndSend(text); });
-}
-
-std::optional<std::string> Session::lostOrNotSent() const {
-    if (!serial_.portOpen()) {
-        return portName().toStdString() + ": " +
-               (window_.portNotice.empty() ? std::string("the port is not open")
-                                           : window_.portNotice);
-    }
-    return std::nullopt;
+    return exchange([&] { typeAndSend(panel_.form, text); });
 }
 
 Exchange Session::exchange(const std::function<void()>& sendIt) {
-    Exchange result;
-    recording_.clear();
-
-    QEventLoop loop;
-    timer2_.setOnStopped([&] { loop.quit(); });
-    recording_.setAfterComm([&] {
-        if (answerComplete(recording_.received())) {
-            loop.quit();
-        }
-    });
-    window_.onPortNotice = [&] {
-        if (!serial_.portOpen()) {
-            loop.quit();
-        }
-    };
+    written_.clear();
+    received_.clear();
+    echo_.clear();
+    readout_.reset();
+    windowEnded_ = false;
+    portError_.reset();
 
     sendIt();
-    result.frame = recording_.written();
-    if (result.frame.empty()) {
-        // The core says why where the sent echo would stand.
-        const std::string shown = window_.caption("Label11");
-        result.portError =
-            shown.rfind(kNotSent, 0) == 0
-                ? portName().toStdString() + ": " + shown.substr(shown.find(": ") + 2)
-                : lostOrNotSent().value_or("nothing was sent");
-    } else if (timer2_.enabled()) {
-        QTimer giveUp;
-        giveUp.setSingleShot(true);
-        QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
-        giveUp.start(timer2_.interval() + kExchangeMarginMs);
-        loop.exec();
-        result.portError = lostOrNotSent();
+    Exchange result;
+    result.frame = written_;
+    if (!result.frame.empty() && !portError_) {
+        waitFor([&] { return answerComplete(received_) || windowEnded_ || portError_; },
+                kExchangeGiveUpMs);
     }
-
-    timer2_.setOnStopped(nullptr);
-    recording_.setAfterComm(nullptr);
-    window_.onPortNotice = nullptr;
-
-    if (!recording_.received().empty()) {
-        result.reply = recording_.received();
+    if (portError_) {
+        result.portError = deviceError(*portError_);
+    } else if (result.frame.empty()) {
+        result.portError = deviceError("nothing was sent");
     }
-    result.echo = window_.caption("Label12");
-    if (std::string readout = window_.caption("Label22"); !readout.empty()) {
-        result.readout = std::move(readout);
+    if (!received_.empty()) {
+        result.reply = received_;
     }
+    result.echo = echo_;
+    result.readout = readout_;
     return result;
 }
 
 HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
     HoldResult result;
-    recording_.clear();
-    const std::int64_t characterUs = characterTimeUs(LineParams{baud_});
-    LineTime line;
-    bool waiting = false;
+    portError_.reset();
+    LinePacer& pacer = panel_.form.linePacer();
 
     QEventLoop loop;
     QTimer repeat;
-    QTimer pacer;
     QTimer release;
     repeat.setTimerType(Qt::PreciseTimer);
-    pacer.setTimerType(Qt::PreciseTimer);
-    pacer.setSingleShot(true);
     release.setTimerType(Qt::PreciseTimer);
     release.setSingleShot(true);
 
     const auto sendOne = [&] {
-        waiting = false;
-        pacer.stop();
-        const std::size_t before = recording_.written().size();
-        typeAndSend(text);
-        const std::size_t bytes = recording_.written().size() - before;
-        if (bytes == 0) {
-            result.portError = lostOrNotSent().value_or("nothing was sent");
+        const std::size_t before = written_.size();
+        typeAndSend(panel_.form, text);
+        if (written_.size() == before) {
+            result.portError = deviceError(portError_.value_or("nothing was sent"));
             loop.quit();
             return;
         }
         ++result.frames;
-        line.written(bytes, characterUs, clock_.nowUs());
     };
-    QObject::connect(&repeat, &QTimer::timeout, &loop, [&] {
-        const int waitMs = line.waitMs(clock_.nowUs());
-        if (waitMs == 0) {
-            sendOne();
-        } else if (!waiting) {
-            // One repeat waits for the line; any that come due meanwhile are dropped.
-            waiting = true;
-            pacer.start(waitMs);
-        }
-    });
-    QObject::connect(&pacer, &QTimer::timeout, &loop, sendOne);
+    QObject::connect(&repeat, &QTimer::timeout, &loop, [&] { pacer.due(sendOne); });
     QObject::connect(&release, &QTimer::timeout, &loop, &QEventLoop::quit);
-    window_.onPortNotice = [&] {
-        if (!serial_.portOpen()) {
-            result.portError = lostOrNotSent();
+    onNews_ = [&] {
+        if (portError_ && !panel_.serial.portOpen()) {
+            result.portError = deviceError(*portError_);
             loop.quit();
         }
     };
@@ -232,7 +209,8 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
         release.start(forMs);
         loop.exec();
     }
-    window_.onPortNotice = nullptr;
+    pacer.cancel();
+    onNews_ = nullptr;
     return result;
 }
 

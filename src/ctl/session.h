@@ -7,58 +7,16 @@
 #include <string>
 #include <string_view>
 
-#include "app/form.h"
-#include "app/recording_window.h"
+#include "app/form_observer.h"
 #include "ctl/options.h"
-#include "shell/qt_clock.h"
-#include "shell/qt_serial_control.h"
-#include "shell/qt_timer.h"
+#include "qtio/headless_panel.h"
 
 namespace pj::ctl {
 
-// The serial control as the core sees it, keeping a copy of what went out and what came in
-// since the last clear.
-class RecordingSerial final : public SerialControl {
-  public:
-    explicit RecordingSerial(SerialControl& inner) : inner_(inner) {}
-
-    SerialError setCommPort(int port) override { return inner_.setCommPort(port); }
-    int commPort() const override { return inner_.commPort(); }
-    SerialError setSettings(std::string_view s) override { return inner_.setSettings(s); }
-    bool portOpen() const override { return inner_.portOpen(); }
-    SerialError setPortOpen(bool open) override { return inner_.setPortOpen(open); }
-    SerialError output(std::string_view bytes) override;
-    std::string input() override;
-    int commEvent() const override { return inner_.commEvent(); }
-    // The core's handler runs first, then the one set by setAfterComm().
-    void setOnComm(std::function<void()> handler) override;
-    void setAfterComm(std::function<void()> handler) { afterComm_ = std::move(handler); }
-
-    void clear();
-    const std::string& written() const { return written_; }
-    const std::string& received() const { return received_; }
-
-  private:
-    SerialControl& inner_;
-    std::string written_;
-    std::string received_;
-    std::function<void()> afterComm_;
-};
-
-// A window timer that says when it is switched off: the end of the reply window.
-class WatchedTimer final : public Timer {
-  public:
-    void setInterval(int ms) override { inner_.setInterval(ms); }
-    int interval() const override { return inner_.interval(); }
-    void setEnabled(bool enabled) override;
-    bool enabled() const override { return inner_.enabled(); }
-    void setOnTimer(std::function<void()> handler) override;
-    void setOnStopped(std::function<void()> handler) { onStopped_ = std::move(handler); }
-
-  private:
-    QtTimer inner_;
-    std::function<void()> onStopped_;
-};
+// Types `text` into the command entry and presses "SEND", as the operator would.
+void typeAndSend(Form& form, std::string_view text);
+// Sends a query the window's way: by its button when the panel has one, else typed in.
+void sendQuery(Form& form, const NamedQuery& query);
 
 // One command sent and its answer, as the window showed them.
 struct Exchange {
@@ -75,47 +33,51 @@ struct HoldResult {
 };
 
 // The panel's core on a real port, driven headless: commands go out through the window's
-// own buttons and manual entry, and the displays are read back as the operator would read
-// them. Needs a QCoreApplication; makes no widgets.
-class Session {
+// own buttons and manual entry, and what the window would show comes back through the core's
+// observer. Needs a QCoreApplication.
+class Session final : private FormObserver {
   public:
     Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
-    ~Session();
+    ~Session() override;
 
     // Starts the window on `request.port` (the panel's port 1 when empty) and chooses the
     // speed and the address. On failure, says why in one line.
     std::optional<std::string> open(const Request& request);
     // The device behind port 1, for messages.
-    QString portName() const { return serial_.device(1); }
+    QString portName() const { return panel_.serial.device(1); }
 
     // A status query: its button when the panel has one, else typed in and sent.
     Exchange query(const NamedQuery& query);
     // Any command text, typed in and sent.
     Exchange send(std::string_view text);
-    // Sends `text` now and every `everyMs` for `forMs`, holding a repeat back while the line
-    // is busy with the frame before.
+    // Sends `text` now and every `everyMs` for `forMs`; the core's line pacer holds a repeat
+    // back while the line is busy with the frame before.
     HoldResult hold(std::string_view text, int forMs, int everyMs);
 
   private:
-    Exchange exchange(const std::function<void()>& sendIt);
-    // Types `text` into the entry box and presses "SEND".
-    void typeAndSend(std::string_view text);
-    std::optional<std::string> lostOrNotSent() const;
+    void sent(std::string_view frame) override;
+    void received(std::string_view bytes, std::string_view echo) override;
+    void readout(std::string_view text) override;
+    void replyWindowEnded(bool answered) override;
+    void portReady() override;
+    void portError(std::string_view message) override;
 
-    QtSerialControl serial_;
-    RecordingSerial recording_{serial_};
-    QtTimer timer1_;
-    WatchedTimer timer2_;
-    QtTimer timer3_;
-    QtTimer timer4_;
-    QtTimer pacer_;
-    QtTimer reconnect_;
-    SteadyClock clock_;
-    RecordingWindow window_;
-    Form form_;
-    int baud_ = 19200;
+    Exchange exchange(const std::function<void()>& sendIt);
+    // Runs the event loop until `done` says so or `giveUpMs` pass.
+    void waitFor(const std::function<bool()>& done, int giveUpMs);
+    std::string deviceError(std::string_view message) const;
+
+    HeadlessPanel panel_;
+    // What the observer was told since the last exchange began.
+    std::string written_;
+    std::string received_;
+    std::string echo_;
+    std::optional<std::string> readout_;
+    bool windowEnded_ = false;
+    std::optional<std::string> portError_;
+    std::function<void()> onNews_;
 };
 
 }  // namespace pj::ctl

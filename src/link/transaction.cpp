@@ -1,85 +1,121 @@
-// The one road by which a command leaves and a reply comes back: Hyouji, the receive
-// event, the reply window (Timer2) and the display hold (Timer4).
-#include <string>
+#include "link/transaction.h"
 
-#include "app/form.h"
 #include "link/echo.h"
 #include "protocol/frame.h"
 #include "status/decode.h"
 
 namespace pj {
 
-void Form::sendCommand(std::string_view command) {
-    state.LastCommand = buildFrame(state.AddressPrefix, command);
-    Hyouji(state.LastCommand, kHyoujiSend);
+Transaction::Transaction(Window& window, SerialControl& serial, Timer& replyWindow,
+                         Timer& displayHold, LinePacer& pacer)
+    : window_(window),
+      serial_(serial),
+      replyWindow_(replyWindow),
+      displayHold_(displayHold),
+      pacer_(pacer) {
+    replyWindow_.setEnabled(false);
+    replyWindow_.setInterval(kTimer2Design);
+    replyWindow_.setOnTimer([this] { Timer2_Timer(); });
+    displayHold_.setEnabled(false);
+    displayHold_.setInterval(kTimer4Design);
+    displayHold_.setOnTimer([this] { Timer4_Timer(); });
 }
 
-void Form::Hyouji(std::string_view text, std::uint8_t mode) {
-    if (mode == kHyoujiSend) {
-        if (const SerialError error = serial_.output(text)) {
-            // Nothing went out: say so where the sent echo would stand, and open no reply
-            // window. The display hold clears the notice as it would clear an echo.
-            window_.setCaption("Label11", " NOT SENT - " + portName() + ": " + *error);
-            timers_.Timer4.setEnabled(true);
-            return;
+void Transaction::send(std::string_view command) {
+    lastCommand_ = buildFrame(addressPrefix_, command);
+    Hyouji(lastCommand_, kHyoujiSend);
+}
+
+void Transaction::Hyouji(std::string_view text, std::uint8_t mode) {
+    if (mode != kHyoujiSend) {
+        showReceived(echoText(text));
+        decodeStatus();
+        return;
+    }
+    if (const SerialResult result = serial_.output(text); result.failed()) {
+        // Nothing went out: say so where the sent echo would stand, and open no reply
+        // window. The display hold clears the notice as it would clear an echo.
+        const std::string why = "COM" + std::to_string(serial_.commPort()) + ": " + result.error();
+        window_.setCaption(ControlId::Label11, std::string(kNotSentMark) + why);
+        displayHold_.setEnabled(true);
+        if (observer_ != nullptr) {
+            observer_->portError(why);
         }
-        noteWritten(text.size());
-        window_.setCaption("Label11", echoText(text));
-        timers_.Timer2.setEnabled(true);
-        state.AwaitingReply = 1;
-        timers_.Timer4.setEnabled(true);
         return;
     }
-    window_.setCaption("Label12", echoText(text));
-    decodeStatus();
-}
-
-void Form::decodeStatus() {
-    // The decoding reads the received echo back from its label, as the operator sees it.
-    if (auto readout = pj::decodeStatus(state.LastCommand, state.AddressPrefix,
-                                        window_.caption("Label12"), state.PressureValue)) {
-        window_.setCaption("Label22", *readout);
+    pacer_.written(text.size());
+    window_.setCaption(ControlId::Label11, echoText(text));
+    replyWindow_.setEnabled(true);
+    awaitingReply_ = 1;
+    displayHold_.setEnabled(true);
+    if (observer_ != nullptr) {
+        observer_->sent(text);
     }
 }
 
-void Form::MSComm1_OnComm() {
-    if (unloaded_) {
-        return;
-    }
-    const int event = serial_.commEvent();
-    if (event == kCommEvDeviceLost) {
-        // Nothing is written into a vanished port; it is tried again until it comes back.
-        window_.setPortNotice(portName() + " lost: the device went away");
-        timers_.Reconnect.setEnabled(true);
-        return;
-    }
-    if (event != kCommEvReceive) {
-        return;
-    }
-    state.RxBuffer += serial_.input();
-    if (state.RxBuffer.size() > kRxBufferCap) {
+void Transaction::receive(std::string_view bytes) {
+    rxBuffer_ += bytes;
+    if (rxBuffer_.size() > kRxBufferCap) {
         // A noisy or wrong-speed line must not grow the buffer (and the work done on each
         // arrival) without bound: the oldest characters give way.
-        state.RxBuffer.erase(0, state.RxBuffer.size() - kRxBufferCap);
+        rxBuffer_.erase(0, rxBuffer_.size() - kRxBufferCap);
     }
-    state.AwaitingReply = 0;
-    Hyouji(state.RxBuffer, kHyoujiReceived);
+    awaitingReply_ = 0;
+    Hyouji(rxBuffer_, kHyoujiReceived);
+    if (observer_ != nullptr) {
+        observer_->received(bytes, shownReceived_);
+    }
 }
 
-void Form::Timer2_Timer() {
-    if (state.AwaitingReply == 1) {
-        window_.setCaption("Label12", kNoReplyMark);
-    }
-    timers_.Timer2.setEnabled(false);
-    state.RxBuffer.clear();
-    state.AwaitingReply = 0;
+void Transaction::showReceived(std::string echo) {
+    shownReceived_ = std::move(echo);
+    window_.setCaption(ControlId::Label12, shownReceived_);
 }
 
-void Form::Timer4_Timer() {
-    for (const std::string_view label : {"Label11", "Label12", "Label22"}) {
+void Transaction::decodeStatus() {
+    if (auto readout =
+            pj::decodeStatus(lastCommand_, addressPrefix_, shownReceived_, pressureValue_)) {
+        window_.setCaption(ControlId::Label22, *readout);
+        if (observer_ != nullptr) {
+            observer_->readout(*readout);
+        }
+    }
+}
+
+void Transaction::Timer2_Timer() {
+    const bool answered = awaitingReply_ != 1;
+    if (!answered) {
+        showReceived(std::string(kNoReplyMark));
+    }
+    replyWindow_.setEnabled(false);
+    rxBuffer_.clear();
+    awaitingReply_ = 0;
+    if (observer_ != nullptr) {
+        observer_->replyWindowEnded(answered);
+    }
+}
+
+void Transaction::Timer4_Timer() {
+    for (const ControlId label : {ControlId::Label11, ControlId::Label12, ControlId::Label22}) {
         window_.setCaption(label, "");
     }
-    timers_.Timer4.setEnabled(false);
+    shownReceived_.clear();
+    displayHold_.setEnabled(false);
+}
+
+void Transaction::release() {
+    replyWindow_.setEnabled(false);
+    displayHold_.setEnabled(true);
+    window_.setCaption(ControlId::Label11, "");
+    showReceived("");
+    replyWindow_.setInterval(kTimer2Design);
+    displayHold_.setInterval(kTimer4Design);
+    rxBuffer_.clear();
+}
+
+void Transaction::stop() {
+    replyWindow_.setEnabled(false);
+    displayHold_.setEnabled(false);
 }
 
 }  // namespace pj

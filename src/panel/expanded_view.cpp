@@ -1,6 +1,8 @@
-// The hidden ways to a taller window: Ctrl+K, then a double-click on the picture; and the
-// data-display button that collapses it again or toggles the data band.
-#include "app/form.h"
+#include "panel/expanded_view.h"
+
+#include <string_view>
+
+#include "app/form_events.h"
 
 namespace pj {
 
@@ -11,38 +13,45 @@ constexpr std::string_view kCaptionHideData = "データを表示しない";
 constexpr int kToggleThreshold = 6000;
 }  // namespace
 
-void Form::KeyDown(int keyCode, int shift) {
-    if (unloaded_ || (shift & (kShiftMask | kCtrlMask | kAltMask)) != kCtrlMask ||
-        keyCode != kKeyK) {
+ExpandedView::ExpandedView(Window& window, PortPanel& portPanel)
+    : window_(window), portPanel_(portPanel) {}
+
+void ExpandedView::setHeight(int twips) {
+    height_ = twips;
+    window_.setHeight(twips);
+}
+
+void ExpandedView::keyDown(int keyCode, int shift) {
+    if ((shift & (kShiftMask | kCtrlMask | kAltMask)) != kCtrlMask || keyCode != kKeyK) {
         return;
     }
-    window_.setHeight(kHeightUnlocked);
-    state.CloseUnlocked = 1;
-    window_.setCaption("Command34", kCaptionClose);
-    window_.setVisible("Command34", true);
+    setHeight(kHeightUnlocked);
+    closeUnlocked_ = 1;
+    window_.setCaption(ControlId::Command34, kCaptionClose);
+    window_.setVisible(ControlId::Command34, true);
     // The key is not consumed: the focused control still receives it.
 }
 
-void Form::DblClick(std::string_view control) {
-    if (unloaded_ || control != "Image1" || state.CloseUnlocked != 1) {
+void ExpandedView::dblClick(ControlId control) {
+    if (control != ControlId::Image1 || closeUnlocked_ != 1) {
         return;
     }
-    window_.setHeight(kHeightFull);
-    window_.setCaption("Command34", kCaptionClose);
-    window_.setVisible("Command34", true);
+    setHeight(kHeightFull);
+    window_.setCaption(ControlId::Command34, kCaptionClose);
+    window_.setVisible(ControlId::Command34, true);
 }
 
-void Form::toggleDataDisplay() {
-    timers_.Timer3.setEnabled(false);
-    state.CloseUnlocked = 0;
-    if (window_.height() >= kToggleThreshold) {
-        window_.setHeight(kHeightCompact);
-        window_.setCaption("Command34", kCaptionShowData);
+void ExpandedView::toggleDataDisplay() {
+    portPanel_.setHideTimer(false);
+    closeUnlocked_ = 0;
+    if (height_ >= kToggleThreshold) {
+        setHeight(kHeightCompact);
+        window_.setCaption(ControlId::Command34, kCaptionShowData);
     } else {
-        window_.setHeight(kHeightData);
-        window_.setCaption("Command34", kCaptionHideData);
+        setHeight(kHeightData);
+        window_.setCaption(ControlId::Command34, kCaptionHideData);
     }
-    timers_.Timer3.setEnabled(true);
+    portPanel_.setHideTimer(true);
 }
 
 }  // namespace pj

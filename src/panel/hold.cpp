@@ -19,25 +19,25 @@ auto* findIn(const Table& table, Pred pred) {
 
 // clang-format off
 const std::array<HoldButton, 19> kHoldButtons{{
-    {"Command5",  3,  "C3C", Cursor, false},  // cursor pad up
-    {"Command7",  4,  "C3D", Cursor, false},  // cursor pad down
-    {"Command9",  5,  "C3B", Cursor, false},  // cursor pad left
-    {"Command8",  6,  "C3A", Cursor, false},  // cursor pad right
-    {"Command15", 7,  "C47", Fast,   false},  // zoom +
-    {"Command35", 8,  "C46", Fast,   false},  // zoom -
-    {"Command36", 9,  "C4B", Fast,   false},  // focus +
-    {"Command37", 10, "C4A", Fast,   false},  // focus -
-    {"Command6",  13, "C3F", Select, false},  // SELECT
-    {"Command48", 17, "C30", Slow,   true},   // digital zoom +
-    {"Command49", 18, "C31", Slow,   true},   // digital zoom -
-    {"Command50", 19, "C8E", Slow,   false},  // keystone up
-    {"Command51", 20, "C8F", Slow,   false},  // keystone down
-    {"Command59", 21, "C5D", Fast,   false},  // lens shift up
-    {"Command62", 22, "C5E", Fast,   false},  // lens shift down
-    {"Command60", 23, "C5F", Fast,   false},  // lens shift left
-    {"Command61", 24, "C60", Fast,   false},  // lens shift right
-    {"Command90", 25, "C90", Slow,   false},  // keystone right
-    {"Command91", 26, "C91", Slow,   false},  // keystone left
+    {ControlId::Command5,  3,  "C3C", Cursor, false},  // cursor pad up
+    {ControlId::Command7,  4,  "C3D", Cursor, false},  // cursor pad down
+    {ControlId::Command9,  5,  "C3B", Cursor, false},  // cursor pad left
+    {ControlId::Command8,  6,  "C3A", Cursor, false},  // cursor pad right
+    {ControlId::Command15, 7,  "C47", Fast,   false},  // zoom +
+    {ControlId::Command35, 8,  "C46", Fast,   false},  // zoom -
+    {ControlId::Command36, 9,  "C4B", Fast,   false},  // focus +
+    {ControlId::Command37, 10, "C4A", Fast,   false},  // focus -
+    {ControlId::Command6,  13, "C3F", Select, false},  // SELECT
+    {ControlId::Command48, 17, "C30", Slow,   true},   // digital zoom +
+    {ControlId::Command49, 18, "C31", Slow,   true},   // digital zoom -
+    {ControlId::Command50, 19, "C8E", Slow,   false},  // keystone up
+    {ControlId::Command51, 20, "C8F", Slow,   false},  // keystone down
+    {ControlId::Command59, 21, "C5D", Fast,   false},  // lens shift up
+    {ControlId::Command62, 22, "C5E", Fast,   false},  // lens shift down
+    {ControlId::Command60, 23, "C5F", Fast,   false},  // lens shift left
+    {ControlId::Command61, 24, "C60", Fast,   false},  // lens shift right
+    {ControlId::Command90, 25, "C90", Slow,   false},  // keystone right
+    {ControlId::Command91, 26, "C91", Slow,   false},  // keystone left
 }};
 
 const std::array<ClassPeriods, 3> kClassPeriods{{
@@ -52,7 +52,7 @@ const std::array<PadModePeriods, 2> kPadModePeriods{{
 }};
 // clang-format on
 
-const HoldButton* findHoldButton(std::string_view control) {
+const HoldButton* findHoldButton(ControlId control) {
     return findIn(kHoldButtons, [&](const HoldButton& b) { return b.control == control; });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/control_id.h"
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -11,7 +12,7 @@ namespace pj {
 enum class TimingClass { Fast, Slow, Select, Cursor };
 
 struct HoldButton {
-    std::string_view control;
+    ControlId control;
     std::uint8_t code;  // RepeatCode while it is held
     std::string_view command;
     TimingClass timing;
@@ -20,7 +21,7 @@ struct HoldButton {
 
 extern const std::array<HoldButton, 19> kHoldButtons;
 
-const HoldButton* findHoldButton(std::string_view control);
+const HoldButton* findHoldButton(ControlId control);
 const HoldButton* findRepeatCode(std::uint8_t code);
 
 // Periods a press sets, in milliseconds: Timer1 (repeat), Timer2 (reply window) and Timer4

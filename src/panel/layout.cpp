@@ -10,6 +10,7 @@ using enum ControlKind;
 using enum Colour;
 using enum FontCode;
 using enum Align;
+using Id = ControlId;
 
 constexpr std::uint8_t None = 0;
 constexpr std::uint8_t Border = kBorder;
@@ -54,166 +55,166 @@ constexpr std::array kFonts{
 constexpr std::array kControls{
 //  name         kind     parent     caption           left  top   width height back       fore     font     tab  align   flags
     // Upper panel: the titled frames.
-    Control{"Frame1",    Frame,   "Form1",   "",               120,  240,  1695, 975,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label1",    Label,   "Frame1",  "POWER",          240,  240,  1095, 255,  Silver,    DarkRed, P9,      0,   Centre, None},
-    Control{"Command17", Button,  "Frame1",  "ON",             120,  600,  615,  300,  Green,     Black,   P9Bold,  1,   Centre, None},
-    Control{"Command18", Button,  "Frame1",  "OFF",            960,  600,  615,  300,  Pink,      Black,   P9Bold,  22,  Centre, None},
+    Control{Id::Frame1,    Frame,   Id::Form1,   "",               120,  240,  1695, 975,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label1,    Label,   Id::Frame1,  "POWER",          240,  240,  1095, 255,  Silver,    DarkRed, P9,      0,   Centre, None},
+    Control{Id::Command17, Button,  Id::Frame1,  "ON",             120,  600,  615,  300,  Green,     Black,   P9Bold,  1,   Centre, None},
+    Control{Id::Command18, Button,  Id::Frame1,  "OFF",            960,  600,  615,  300,  Pink,      Black,   P9Bold,  22,  Centre, None},
 
-    Control{"Frame2",    Frame,   "Form1",   "",               2400, 240,  2535, 975,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label2",    Label,   "Frame2",  "INPUT MODE SET", 240,  240,  1935, 255,  Silver,    Black,   P9,      0,   Centre, None},
-    Control{"Command27", Button,  "Frame2",  "1",              120,  600,  495,  300,  Cyan,      Black,   P9Bold,  29,  Centre, None},
-    Control{"Command28", Button,  "Frame2",  "2",              720,  600,  495,  300,  Cyan,      Black,   P9Bold,  30,  Centre, None},
-    Control{"Command29", Button,  "Frame2",  "3",              1320, 600,  495,  300,  Cyan,      Black,   P9Bold,  31,  Centre, None},
-    Control{"Command53", Button,  "Frame2",  "4",              1920, 600,  495,  300,  Cyan,      Black,   P9Bold,  60,  Centre, None},
+    Control{Id::Frame2,    Frame,   Id::Form1,   "",               2400, 240,  2535, 975,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label2,    Label,   Id::Frame2,  "INPUT MODE SET", 240,  240,  1935, 255,  Silver,    Black,   P9,      0,   Centre, None},
+    Control{Id::Command27, Button,  Id::Frame2,  "1",              120,  600,  495,  300,  Cyan,      Black,   P9Bold,  29,  Centre, None},
+    Control{Id::Command28, Button,  Id::Frame2,  "2",              720,  600,  495,  300,  Cyan,      Black,   P9Bold,  30,  Centre, None},
+    Control{Id::Command29, Button,  Id::Frame2,  "3",              1320, 600,  495,  300,  Cyan,      Black,   P9Bold,  31,  Centre, None},
+    Control{Id::Command53, Button,  Id::Frame2,  "4",              1920, 600,  495,  300,  Cyan,      Black,   P9Bold,  60,  Centre, None},
 
-    Control{"Frame6",    Frame,   "Form1",   "",               5640, 240,  1695, 975,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label7",    Label,   "Frame6",  "MENU",           360,  240,  975,  255,  Silver,    Black,   P9,      0,   Centre, None},
-    Control{"Command23", Button,  "Frame6",  "ON",             120,  600,  615,  300,  Green,     Black,   P9Bold,  25,  Centre, None},
-    Control{"Command24", Button,  "Frame6",  "OFF",            960,  600,  615,  300,  Pink,      Black,   P9Bold,  26,  Centre, None},
+    Control{Id::Frame6,    Frame,   Id::Form1,   "",               5640, 240,  1695, 975,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label7,    Label,   Id::Frame6,  "MENU",           360,  240,  975,  255,  Silver,    Black,   P9,      0,   Centre, None},
+    Control{Id::Command23, Button,  Id::Frame6,  "ON",             120,  600,  615,  300,  Green,     Black,   P9Bold,  25,  Centre, None},
+    Control{Id::Command24, Button,  Id::Frame6,  "OFF",            960,  600,  615,  300,  Pink,      Black,   P9Bold,  26,  Centre, None},
 
-    Control{"Frame10",   Frame,   "Form1",   "",               7920, 600,  1455, 1695, Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label20",   Label,   "Frame10", "LENS SHIFT",     120,  195,  1215, 300,  Silver,    Black,   P7,      0,   Centre, None},
-    Control{"Command59", Button,  "Frame10", "↑",              480,  600,  492,  252,  Peach,     Black,   P7,      68,  Centre, None},
-    Control{"Command60", Button,  "Frame10", "←",              240,  960,  492,  252,  Peach,     Black,   P7,      69,  Centre, None},
-    Control{"Command61", Button,  "Frame10", "→",              720,  960,  492,  252,  Peach,     Black,   P7,      70,  Centre, None},
-    Control{"Command62", Button,  "Frame10", "↓",              480,  1320, 492,  252,  Peach,     Black,   P7,      71,  Centre, None},
+    Control{Id::Frame10,   Frame,   Id::Form1,   "",               7920, 600,  1455, 1695, Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label20,   Label,   Id::Frame10, "LENS SHIFT",     120,  195,  1215, 300,  Silver,    Black,   P7,      0,   Centre, None},
+    Control{Id::Command59, Button,  Id::Frame10, "↑",              480,  600,  492,  252,  Peach,     Black,   P7,      68,  Centre, None},
+    Control{Id::Command60, Button,  Id::Frame10, "←",              240,  960,  492,  252,  Peach,     Black,   P7,      69,  Centre, None},
+    Control{Id::Command61, Button,  Id::Frame10, "→",              720,  960,  492,  252,  Peach,     Black,   P7,      70,  Centre, None},
+    Control{Id::Command62, Button,  Id::Frame10, "↓",              480,  1320, 492,  252,  Peach,     Black,   P7,      71,  Centre, None},
 
-    Control{"Frame4",    Frame,   "Form1",   "",               120,  1440, 1455, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label5",    Label,   "Frame4",  "NO SHOW",        120,  210,  1095, 285,  Silver,    Black,   P9,      0,   Centre, None},
-    Control{"Command21", Button,  "Frame4",  "ON",             120,  480,  615,  300,  Green,     Black,   P9Bold,  23,  Centre, None},
-    Control{"Command22", Button,  "Frame4",  "OFF",            720,  480,  615,  300,  Pink,      Black,   P9Bold,  24,  Centre, None},
+    Control{Id::Frame4,    Frame,   Id::Form1,   "",               120,  1440, 1455, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label5,    Label,   Id::Frame4,  "NO SHOW",        120,  210,  1095, 285,  Silver,    Black,   P9,      0,   Centre, None},
+    Control{Id::Command21, Button,  Id::Frame4,  "ON",             120,  480,  615,  300,  Green,     Black,   P9Bold,  23,  Centre, None},
+    Control{Id::Command22, Button,  Id::Frame4,  "OFF",            720,  480,  615,  300,  Pink,      Black,   P9Bold,  24,  Centre, None},
 
-    Control{"Frame7",    Frame,   "Form1",   "",               2040, 1440, 1455, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label8",    Label,   "Frame7",  "FREEZE",         240,  210,  975,  285,  Silver,    Black,   P9,      0,   Centre, None},
-    Control{"Command25", Button,  "Frame7",  "ON",             120,  480,  615,  300,  Green,     Black,   P9Bold,  27,  Centre, None},
-    Control{"Command26", Button,  "Frame7",  "OFF",            720,  480,  615,  300,  Pink,      Black,   P9Bold,  28,  Centre, None},
+    Control{Id::Frame7,    Frame,   Id::Form1,   "",               2040, 1440, 1455, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label8,    Label,   Id::Frame7,  "FREEZE",         240,  210,  975,  285,  Silver,    Black,   P9,      0,   Centre, None},
+    Control{Id::Command25, Button,  Id::Frame7,  "ON",             120,  480,  615,  300,  Green,     Black,   P9Bold,  27,  Centre, None},
+    Control{Id::Command26, Button,  Id::Frame7,  "OFF",            720,  480,  615,  300,  Pink,      Black,   P9Bold,  28,  Centre, None},
 
-    Control{"Frame5",    Frame,   "Form1",   "",               3960, 1440, 1695, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label6",    Label,   "Frame5",  "AV Size",        360,  210,  975,  285,  Silver,    Black,   P9,      0,   Centre, None},
-    Control{"Command31", Button,  "Frame5",  "Nopmal",         120,  480,  855,  300,  Cyan,      Black,   P9,      32,  Centre, None},
-    Control{"Command32", Button,  "Frame5",  "Wide",           960,  480,  615,  300,  Cyan,      Black,   P9,      33,  Centre, None},
+    Control{Id::Frame5,    Frame,   Id::Form1,   "",               3960, 1440, 1695, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label6,    Label,   Id::Frame5,  "AV Size",        360,  210,  975,  285,  Silver,    Black,   P9,      0,   Centre, None},
+    Control{Id::Command31, Button,  Id::Frame5,  "Nopmal",         120,  480,  855,  300,  Cyan,      Black,   P9,      32,  Centre, None},
+    Control{Id::Command32, Button,  Id::Frame5,  "Wide",           960,  480,  615,  300,  Cyan,      Black,   P9,      33,  Centre, None},
 
-    Control{"Frame12",   Frame,   "Form1",   "",               6240, 1440, 1095, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label25",   Label,   "Frame12", "SHUTTER",        120,  210,  855,  255,  Silver,    Black,   G9Bold,  0,   Centre, None},
-    Control{"Command88", Button,  "Frame12", "ON",             120,  480,  345,  300,  Green,     Black,   G9,      126, Centre, None},
-    Control{"Command89", Button,  "Frame12", "OFF",            480,  480,  495,  300,  Pink,      Black,   G9,      127, Centre, None},
+    Control{Id::Frame12,   Frame,   Id::Form1,   "",               6240, 1440, 1095, 855,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label25,   Label,   Id::Frame12, "SHUTTER",        120,  210,  855,  255,  Silver,    Black,   G9Bold,  0,   Centre, None},
+    Control{Id::Command88, Button,  Id::Frame12, "ON",             120,  480,  345,  300,  Green,     Black,   G9,      126, Centre, None},
+    Control{Id::Command89, Button,  Id::Frame12, "OFF",            480,  480,  495,  300,  Pink,      Black,   G9,      127, Centre, None},
 
     // Upper panel: the cursor pad.
-    Control{"Command5",  Button,  "Form1",   "↑",              1200, 2520, 855,  375,  Peach,     Black,   P9Bold,  12,  Centre, None},
-    Control{"Command9",  Button,  "Form1",   "←",              240,  3000, 855,  375,  Peach,     Black,   P9Bold,  16,  Centre, None},
-    Control{"Command6",  Button,  "Form1",   "SELECT",         1200, 3000, 855,  375,  Orange,    Black,   G9,      13,  Centre, None},
-    Control{"Command8",  Button,  "Form1",   "→",              2160, 3000, 855,  375,  Peach,     Black,   P9Bold,  15,  Centre, None},
-    Control{"Command7",  Button,  "Form1",   "↓",              1200, 3480, 855,  375,  Peach,     Black,   P9Bold,  14,  Centre, None},
+    Control{Id::Command5,  Button,  Id::Form1,   "↑",              1200, 2520, 855,  375,  Peach,     Black,   P9Bold,  12,  Centre, None},
+    Control{Id::Command9,  Button,  Id::Form1,   "←",              240,  3000, 855,  375,  Peach,     Black,   P9Bold,  16,  Centre, None},
+    Control{Id::Command6,  Button,  Id::Form1,   "SELECT",         1200, 3000, 855,  375,  Orange,    Black,   G9,      13,  Centre, None},
+    Control{Id::Command8,  Button,  Id::Form1,   "→",              2160, 3000, 855,  375,  Peach,     Black,   P9Bold,  15,  Centre, None},
+    Control{Id::Command7,  Button,  Id::Form1,   "↓",              1200, 3480, 855,  375,  Peach,     Black,   P9Bold,  14,  Centre, None},
 
     // Upper panel: zoom, focus, digital zoom, keystone.
-    Control{"Label13",   Label,   "Form1",   "Zoom",           4440, 2520, 492,  252,  Silver,    Black,   G9,      0,   Left,   None},
-    Control{"Command15", Button,  "Form1",   "+",              4440, 2880, 375,  255,  Cyan,      Black,   G9,      44,  Centre, None},
-    Control{"Command35", Button,  "Form1",   "-",              4440, 3240, 375,  255,  Cyan,      Black,   G9,      45,  Centre, None},
-    Control{"Label14",   Label,   "Form1",   "Focus",          5280, 2520, 615,  255,  Silver,    Black,   G9,      0,   Left,   None},
-    Control{"Command36", Button,  "Form1",   "+",              5280, 2880, 375,  255,  Cyan,      Black,   G9,      47,  Centre, None},
-    Control{"Command37", Button,  "Form1",   "-",              5280, 3240, 375,  255,  Cyan,      Black,   G9,      48,  Centre, None},
-    Control{"Label17",   Label,   "Form1",   "D.Zoom",         6360, 2520, 735,  255,  Silver,    Black,   G9,      0,   Left,   None},
-    Control{"Command48", Button,  "Form1",   "+",              6480, 2880, 375,  255,  Cyan,      Black,   P9,      54,  Centre, None},
-    Control{"Command49", Button,  "Form1",   "-",              6480, 3240, 375,  255,  Cyan,      Black,   G9,      55,  Centre, None},
-    Control{"Label18",   Label,   "Form1",   "Keystone",       7320, 2520, 855,  255,  Silver,    Black,   G9,      0,   Left,   None},
-    Control{"Command50", Button,  "Form1",   "↑",              7440, 2880, 375,  255,  Peach,     Black,   G9,      57,  Centre, None},
-    Control{"Command91", Button,  "Form1",   "←",              7080, 3120, 375,  255,  Peach,     Black,   G9Bold,  130, Centre, None},
-    Control{"Command90", Button,  "Form1",   "→",              7800, 3120, 375,  255,  Peach,     Black,   G9Bold,  129, Centre, None},
-    Control{"Command51", Button,  "Form1",   "↓",              7440, 3240, 375,  255,  Peach,     Black,   G9,      58,  Centre, None},
+    Control{Id::Label13,   Label,   Id::Form1,   "Zoom",           4440, 2520, 492,  252,  Silver,    Black,   G9,      0,   Left,   None},
+    Control{Id::Command15, Button,  Id::Form1,   "+",              4440, 2880, 375,  255,  Cyan,      Black,   G9,      44,  Centre, None},
+    Control{Id::Command35, Button,  Id::Form1,   "-",              4440, 3240, 375,  255,  Cyan,      Black,   G9,      45,  Centre, None},
+    Control{Id::Label14,   Label,   Id::Form1,   "Focus",          5280, 2520, 615,  255,  Silver,    Black,   G9,      0,   Left,   None},
+    Control{Id::Command36, Button,  Id::Form1,   "+",              5280, 2880, 375,  255,  Cyan,      Black,   G9,      47,  Centre, None},
+    Control{Id::Command37, Button,  Id::Form1,   "-",              5280, 3240, 375,  255,  Cyan,      Black,   G9,      48,  Centre, None},
+    Control{Id::Label17,   Label,   Id::Form1,   "D.Zoom",         6360, 2520, 735,  255,  Silver,    Black,   G9,      0,   Left,   None},
+    Control{Id::Command48, Button,  Id::Form1,   "+",              6480, 2880, 375,  255,  Cyan,      Black,   P9,      54,  Centre, None},
+    Control{Id::Command49, Button,  Id::Form1,   "-",              6480, 3240, 375,  255,  Cyan,      Black,   G9,      55,  Centre, None},
+    Control{Id::Label18,   Label,   Id::Form1,   "Keystone",       7320, 2520, 855,  255,  Silver,    Black,   G9,      0,   Left,   None},
+    Control{Id::Command50, Button,  Id::Form1,   "↑",              7440, 2880, 375,  255,  Peach,     Black,   G9,      57,  Centre, None},
+    Control{Id::Command91, Button,  Id::Form1,   "←",              7080, 3120, 375,  255,  Peach,     Black,   G9Bold,  130, Centre, None},
+    Control{Id::Command90, Button,  Id::Form1,   "→",              7800, 3120, 375,  255,  Peach,     Black,   G9Bold,  129, Centre, None},
+    Control{Id::Command51, Button,  Id::Form1,   "↓",              7440, 3240, 375,  255,  Peach,     Black,   G9,      58,  Centre, None},
 
     // Upper panel: the function column.
-    Control{"Command13", Button,  "Form1",   "A-PC Adj",       8400, 2880, 975,  250,  Teal,      Black,   G9,      19,  Centre, None},
-    Control{"Command30", Button,  "Form1",   "IMAGE",          8400, 3120, 975,  255,  Lavender,  Black,   G9,      81,  Centre, None},
-    Control{"Command14", Button,  "Form1",   "P-TIMER",        8400, 3360, 975,  250,  Lavender,  Black,   G9,      20,  Centre, None},
-    Control{"Command3",  Button,  "Form1",   "DISPLAY CLEAR",  8400, 3600, 975,  492,  Lavender,  Black,   G9,      11,  Centre, None},
-    Control{"Command16", Button,  "Form1",   "END",            8400, 4320, 975,  375,  Silver,    Black,   G9Bold,  21,  Centre, None},
+    Control{Id::Command13, Button,  Id::Form1,   "A-PC Adj",       8400, 2880, 975,  250,  Teal,      Black,   G9,      19,  Centre, None},
+    Control{Id::Command30, Button,  Id::Form1,   "IMAGE",          8400, 3120, 975,  255,  Lavender,  Black,   G9,      81,  Centre, None},
+    Control{Id::Command14, Button,  Id::Form1,   "P-TIMER",        8400, 3360, 975,  250,  Lavender,  Black,   G9,      20,  Centre, None},
+    Control{Id::Command3,  Button,  Id::Form1,   "DISPLAY CLEAR",  8400, 3600, 975,  492,  Lavender,  Black,   G9,      11,  Centre, None},
+    Control{Id::Command16, Button,  Id::Form1,   "END",            8400, 4320, 975,  375,  Silver,    Black,   G9Bold,  21,  Centre, None},
 
     // Upper panel: lamp mode.
-    Control{"Label19",   Label,   "Form1",   "LAMP Mode",      6480, 3720, 1335, 255,  Silver,    Black,   G9,      0,   Centre, None},
-    Control{"Command56", Button,  "Form1",   "FULL",           6600, 3960, 1320, 372,  Yellow,    Black,   G9,      63,  Centre, None},
-    Control{"Command57", Button,  "Form1",   "LAMP1",          6600, 4320, 705,  372,  Yellow,    Black,   G9,      64,  Centre, None},
-    Control{"Command58", Button,  "Form1",   "LAMP2",          7320, 4320, 600,  372,  Yellow,    Black,   G9,      65,  Centre, None},
+    Control{Id::Label19,   Label,   Id::Form1,   "LAMP Mode",      6480, 3720, 1335, 255,  Silver,    Black,   G9,      0,   Centre, None},
+    Control{Id::Command56, Button,  Id::Form1,   "FULL",           6600, 3960, 1320, 372,  Yellow,    Black,   G9,      63,  Centre, None},
+    Control{Id::Command57, Button,  Id::Form1,   "LAMP1",          6600, 4320, 705,  372,  Yellow,    Black,   G9,      64,  Centre, None},
+    Control{Id::Command58, Button,  Id::Form1,   "LAMP2",          7320, 4320, 600,  372,  Yellow,    Black,   G9,      65,  Centre, None},
 
     // Upper panel: picture modes.
-    Control{"Command4",  Button,  "Form1",   "STAND",          240,  4080, 975,  255,  Peach,     Black,   G9,      85,  Centre, None},
-    Control{"Command10", Button,  "Form1",   "REAL",           1200, 4080, 975,  255,  Peach,     Black,   G9,      86,  Centre, None},
-    Control{"Command11", Button,  "Form1",   "CINEMA",         2160, 4080, 975,  255,  Peach,     Black,   G9,      87,  Centre, None},
-    Control{"Command39", Button,  "Form1",   "CUSTOM1",        240,  4320, 975,  255,  Cyan,      Black,   G9,      88,  Centre, None},
-    Control{"Command40", Button,  "Form1",   "CUSTOM2",        1200, 4320, 975,  255,  Cyan,      Black,   G9,      89,  Centre, None},
-    Control{"Command41", Button,  "Form1",   "CUSTOM3",        2160, 4320, 975,  255,  Cyan,      Black,   G9,      90,  Centre, None},
-    Control{"Command42", Button,  "Form1",   "CUSTAM4",        240,  4560, 975,  255,  Cyan,      Black,   G9,      91,  Centre, None},
+    Control{Id::Command4,  Button,  Id::Form1,   "STAND",          240,  4080, 975,  255,  Peach,     Black,   G9,      85,  Centre, None},
+    Control{Id::Command10, Button,  Id::Form1,   "REAL",           1200, 4080, 975,  255,  Peach,     Black,   G9,      86,  Centre, None},
+    Control{Id::Command11, Button,  Id::Form1,   "CINEMA",         2160, 4080, 975,  255,  Peach,     Black,   G9,      87,  Centre, None},
+    Control{Id::Command39, Button,  Id::Form1,   "CUSTOM1",        240,  4320, 975,  255,  Cyan,      Black,   G9,      88,  Centre, None},
+    Control{Id::Command40, Button,  Id::Form1,   "CUSTOM2",        1200, 4320, 975,  255,  Cyan,      Black,   G9,      89,  Centre, None},
+    Control{Id::Command41, Button,  Id::Form1,   "CUSTOM3",        2160, 4320, 975,  255,  Cyan,      Black,   G9,      90,  Centre, None},
+    Control{Id::Command42, Button,  Id::Form1,   "CUSTAM4",        240,  4560, 975,  255,  Cyan,      Black,   G9,      91,  Centre, None},
 
     // Upper panel: the port button, the picture, and the port panel lying over the button.
-    Control{"Command33", Button,  "Form1",   "COM",            4080, 4200, 1815, 375,  ButtonFace, Black,  P9,      34,  Centre, None},
-    Control{"Image1",    Image,   "Form1",   "",               8160, 120,  1200, 390,  NoColour,  Black,   NoFont,  0,   Left,   None},
-    Control{"Frame8",    Frame,   "Form1",   "",               3480, 3600, 2775, 1185, Silver,    Black,   NoFont,  0,   Left,   Hidden},
-    Control{"Option1",   Option,  "Frame8",  "COM1",           240,  240,  1215, 255,  Silver,    Black,   P9,      36,  Left,   None},
-    Control{"Option2",   Option,  "Frame8",  "COM2",           1560, 240,  1095, 255,  Silver,    Black,   P9,      37,  Left,   None},
-    Control{"Frame13",   Frame,   "Frame8",  "",               120,  480,  2535, 615,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Option9",   Option,  "Frame13", "19200",          120,  240,  1095, 255,  Silver,    Black,   P9,      83,  Left,   Selected},
-    Control{"Option10",  Option,  "Frame13", "9600",           1440, 240,  975,  300,  Silver,    Black,   P9,      84,  Left,   None},
+    Control{Id::Command33, Button,  Id::Form1,   "COM",            4080, 4200, 1815, 375,  ButtonFace, Black,  P9,      34,  Centre, None},
+    Control{Id::Image1,    Image,   Id::Form1,   "",               8160, 120,  1200, 390,  NoColour,  Black,   NoFont,  0,   Left,   None},
+    Control{Id::Frame8,    Frame,   Id::Form1,   "",               3480, 3600, 2775, 1185, Silver,    Black,   NoFont,  0,   Left,   Hidden},
+    Control{Id::Option1,   Option,  Id::Frame8,  "COM1",           240,  240,  1215, 255,  Silver,    Black,   P9,      36,  Left,   None},
+    Control{Id::Option2,   Option,  Id::Frame8,  "COM2",           1560, 240,  1095, 255,  Silver,    Black,   P9,      37,  Left,   None},
+    Control{Id::Frame13,   Frame,   Id::Frame8,  "",               120,  480,  2535, 615,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Option9,   Option,  Id::Frame13, "19200",          120,  240,  1095, 255,  Silver,    Black,   P9,      83,  Left,   Selected},
+    Control{Id::Option10,  Option,  Id::Frame13, "9600",           1440, 240,  975,  300,  Silver,    Black,   P9,      84,  Left,   None},
 
     // Data band.
-    Control{"Frame9",    Frame,   "Form1",   "",               45,   4920, 6312, 1290, Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label9",    Label,   "Frame9",  "TXD",            105,  210,  390,  285,  Silver,    Black,   G9,      0,   Right,  None},
-    Control{"Label11",   Label,   "Frame9",  "",               600,  180,  5610, 300,  White,     Black,   P10Bold, 0,   Left,   Border},
-    Control{"Label10",   Label,   "Frame9",  "RXD",            75,   555,  450,  300,  Silver,    Black,   G9,      0,   Right,  None},
-    Control{"Label12",   Label,   "Frame9",  "",               600,  540,  5616, 300,  White,     Black,   P10Bold, 0,   Left,   Border},
-    Control{"Label23",   Label,   "Frame9",  "STATUS",         90,   975,  795,  225,  Silver,    Black,   G8,      0,   Left,   None},
-    Control{"Label22",   Label,   "Frame9",  "",               930,  915,  5295, 300,  White,     Red,     P9Bold,  0,   Left,   Border},
-    Control{"Command34", Button,  "Form1",   "データを表示する", 6600, 5040, 1200, 375,  Silver,    Black,   P9,      43,  Centre, Hidden},
-    Control{"Command44", Button,  "Form1",   "STATUS",         6480, 5640, 975,  255,  Cyan,      Black,   G8Bold,  50,  Centre, None},
-    Control{"Command45", Button,  "Form1",   "MODE",           6480, 5880, 975,  255,  Cyan,      Black,   G8Bold,  51,  Centre, None},
-    Control{"Command46", Button,  "Form1",   "L-TIME",         7440, 5640, 975,  255,  Cyan,      Black,   G8Bold,  52,  Centre, None},
-    Control{"Command47", Button,  "Form1",   "SETTING",        7440, 5880, 975,  255,  Cyan,      Black,   G8Bold,  53,  Centre, None},
-    Control{"Command54", Button,  "Form1",   "TEMP",           8400, 5640, 975,  252,  Cyan,      Black,   G8Bold,  61,  Centre, None},
-    Control{"Command55", Button,  "Form1",   "L-MODE",         8400, 5880, 975,  252,  Cyan,      Black,   G8Bold,  62,  Centre, None},
+    Control{Id::Frame9,    Frame,   Id::Form1,   "",               45,   4920, 6312, 1290, Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label9,    Label,   Id::Frame9,  "TXD",            105,  210,  390,  285,  Silver,    Black,   G9,      0,   Right,  None},
+    Control{Id::Label11,   Label,   Id::Frame9,  "",               600,  180,  5610, 300,  White,     Black,   P10Bold, 0,   Left,   Border},
+    Control{Id::Label10,   Label,   Id::Frame9,  "RXD",            75,   555,  450,  300,  Silver,    Black,   G9,      0,   Right,  None},
+    Control{Id::Label12,   Label,   Id::Frame9,  "",               600,  540,  5616, 300,  White,     Black,   P10Bold, 0,   Left,   Border},
+    Control{Id::Label23,   Label,   Id::Frame9,  "STATUS",         90,   975,  795,  225,  Silver,    Black,   G8,      0,   Left,   None},
+    Control{Id::Label22,   Label,   Id::Frame9,  "",               930,  915,  5295, 300,  White,     Red,     P9Bold,  0,   Left,   Border},
+    Control{Id::Command34, Button,  Id::Form1,   "データを表示する", 6600, 5040, 1200, 375,  Silver,    Black,   P9,      43,  Centre, Hidden},
+    Control{Id::Command44, Button,  Id::Form1,   "STATUS",         6480, 5640, 975,  255,  Cyan,      Black,   G8Bold,  50,  Centre, None},
+    Control{Id::Command45, Button,  Id::Form1,   "MODE",           6480, 5880, 975,  255,  Cyan,      Black,   G8Bold,  51,  Centre, None},
+    Control{Id::Command46, Button,  Id::Form1,   "L-TIME",         7440, 5640, 975,  255,  Cyan,      Black,   G8Bold,  52,  Centre, None},
+    Control{Id::Command47, Button,  Id::Form1,   "SETTING",        7440, 5880, 975,  255,  Cyan,      Black,   G8Bold,  53,  Centre, None},
+    Control{Id::Command54, Button,  Id::Form1,   "TEMP",           8400, 5640, 975,  252,  Cyan,      Black,   G8Bold,  61,  Centre, None},
+    Control{Id::Command55, Button,  Id::Form1,   "L-MODE",         8400, 5880, 975,  252,  Cyan,      Black,   G8Bold,  62,  Centre, None},
 
     // Address band.
-    Control{"Frame11",   Frame,   "Form1",   "",               75,   6225, 6765, 465,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label21",   Label,   "Frame11", "PJ Select",      60,   150,  1050, 255,  Silver,    Black,   G8,      0,   Left,   None},
-    Control{"Option3",   Option,  "Frame11", "SINGLE",         1155, 168,  1095, 225,  Silver,    Black,   G8,      75,  Left,   Selected},
-    Control{"Option4",   Option,  "Frame11", "ALL",            2280, 165,  855,  225,  Silver,    Black,   G8,      76,  Left,   None},
-    Control{"Option5",   Option,  "Frame11", "001",            3240, 180,  735,  225,  Silver,    Black,   G8,      77,  Left,   None},
-    Control{"Option6",   Option,  "Frame11", "002",            4080, 180,  735,  225,  Silver,    Black,   G8,      78,  Left,   None},
-    Control{"Option7",   Option,  "Frame11", "003",            4920, 180,  795,  225,  Silver,    Black,   G8,      79,  Left,   None},
-    Control{"Option8",   Option,  "Frame11", "004",            5880, 180,  795,  225,  Silver,    Black,   G8,      80,  Left,   None},
+    Control{Id::Frame11,   Frame,   Id::Form1,   "",               75,   6225, 6765, 465,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label21,   Label,   Id::Frame11, "PJ Select",      60,   150,  1050, 255,  Silver,    Black,   G8,      0,   Left,   None},
+    Control{Id::Option3,   Option,  Id::Frame11, "SINGLE",         1155, 168,  1095, 225,  Silver,    Black,   G8,      75,  Left,   Selected},
+    Control{Id::Option4,   Option,  Id::Frame11, "ALL",            2280, 165,  855,  225,  Silver,    Black,   G8,      76,  Left,   None},
+    Control{Id::Option5,   Option,  Id::Frame11, "001",            3240, 180,  735,  225,  Silver,    Black,   G8,      77,  Left,   None},
+    Control{Id::Option6,   Option,  Id::Frame11, "002",            4080, 180,  735,  225,  Silver,    Black,   G8,      78,  Left,   None},
+    Control{Id::Option7,   Option,  Id::Frame11, "003",            4920, 180,  795,  225,  Silver,    Black,   G8,      79,  Left,   None},
+    Control{Id::Option8,   Option,  Id::Frame11, "004",            5880, 180,  795,  225,  Silver,    Black,   G8,      80,  Left,   None},
 
     // Input band: the input grid and the fan speed.
-    Control{"Frame14",   Frame,   "Form1",   "",               120,  6735, 5895, 1080, Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label15",   Label,   "Frame14", "1",              120,  240,  255,  255,  Silver,    Black,   G9Bold,  0,   Left,   None},
-    Control{"Command63", Button,  "Frame14", "DVI",            360,  240,  735,  255,  Cyan,      Black,   G9,      93,  Centre, None},
-    Control{"Command64", Button,  "Frame14", "RGB",            1080, 240,  735,  255,  Cyan,      Black,   G9,      94,  Centre, None},
-    Control{"Command65", Button,  "Frame14", "VIDEO",          1800, 240,  975,  255,  Cyan,      Black,   G9,      95,  Centre, None},
-    Control{"Command66", Button,  "Frame14", "YPbPr",          2760, 240,  975,  255,  Cyan,      Black,   G9,      96,  Centre, None},
-    Control{"Command67", Button,  "Frame14", "YCbCr",          3720, 240,  975,  255,  Cyan,      Black,   G9,      97,  Centre, None},
-    Control{"Command68", Button,  "Frame14", "S-VIDEO",        4680, 240,  975,  255,  Cyan,      Black,   G9,      98,  Centre, None},
-    Control{"Label16",   Label,   "Frame14", "2",              120,  480,  255,  255,  Silver,    Black,   G9Bold,  0,   Left,   None},
-    Control{"Command71", Button,  "Frame14", "DVI",            360,  480,  735,  255,  Cyan,      Black,   G9,      99,  Centre, None},
-    Control{"Command72", Button,  "Frame14", "RGB",            1080, 480,  735,  255,  Cyan,      Black,   G9,      100, Centre, None},
-    Control{"Command73", Button,  "Frame14", "VIDEO",          1800, 480,  975,  255,  Cyan,      Black,   G9,      101, Centre, None},
-    Control{"Command74", Button,  "Frame14", "YPbPr",          2760, 480,  975,  255,  Cyan,      Black,   G9,      102, Centre, None},
-    Control{"Command75", Button,  "Frame14", "YCbCr",          3720, 480,  975,  255,  Cyan,      Black,   G9,      103, Centre, None},
-    Control{"Command76", Button,  "Frame14", "S-VIDEO",        4680, 480,  975,  255,  Cyan,      Black,   G9,      104, Centre, None},
-    Control{"Label24",   Label,   "Frame14", "3",              120,  720,  255,  255,  Silver,    Black,   G9Bold,  0,   Left,   None},
-    Control{"Command79", Button,  "Frame14", "DVI",            360,  720,  735,  255,  Cyan,      Black,   G9,      105, Centre, None},
-    Control{"Command80", Button,  "Frame14", "RGB",            1080, 720,  735,  255,  Cyan,      Black,   G9,      106, Centre, None},
-    Control{"Command81", Button,  "Frame14", "VIDEO",          1800, 720,  975,  255,  Cyan,      Black,   G9,      107, Centre, None},
-    Control{"Command82", Button,  "Frame14", "YPbPr",          2760, 720,  975,  255,  Cyan,      Black,   G9,      108, Centre, None},
-    Control{"Command83", Button,  "Frame14", "YCbCr",          3720, 720,  975,  255,  Cyan,      Black,   G9,      109, Centre, None},
-    Control{"Command84", Button,  "Frame14", "S-VIDEO",        4680, 720,  975,  255,  Cyan,      Black,   G9,      110, Centre, None},
+    Control{Id::Frame14,   Frame,   Id::Form1,   "",               120,  6735, 5895, 1080, Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label15,   Label,   Id::Frame14, "1",              120,  240,  255,  255,  Silver,    Black,   G9Bold,  0,   Left,   None},
+    Control{Id::Command63, Button,  Id::Frame14, "DVI",            360,  240,  735,  255,  Cyan,      Black,   G9,      93,  Centre, None},
+    Control{Id::Command64, Button,  Id::Frame14, "RGB",            1080, 240,  735,  255,  Cyan,      Black,   G9,      94,  Centre, None},
+    Control{Id::Command65, Button,  Id::Frame14, "VIDEO",          1800, 240,  975,  255,  Cyan,      Black,   G9,      95,  Centre, None},
+    Control{Id::Command66, Button,  Id::Frame14, "YPbPr",          2760, 240,  975,  255,  Cyan,      Black,   G9,      96,  Centre, None},
+    Control{Id::Command67, Button,  Id::Frame14, "YCbCr",          3720, 240,  975,  255,  Cyan,      Black,   G9,      97,  Centre, None},
+    Control{Id::Command68, Button,  Id::Frame14, "S-VIDEO",        4680, 240,  975,  255,  Cyan,      Black,   G9,      98,  Centre, None},
+    Control{Id::Label16,   Label,   Id::Frame14, "2",              120,  480,  255,  255,  Silver,    Black,   G9Bold,  0,   Left,   None},
+    Control{Id::Command71, Button,  Id::Frame14, "DVI",            360,  480,  735,  255,  Cyan,      Black,   G9,      99,  Centre, None},
+    Control{Id::Command72, Button,  Id::Frame14, "RGB",            1080, 480,  735,  255,  Cyan,      Black,   G9,      100, Centre, None},
+    Control{Id::Command73, Button,  Id::Frame14, "VIDEO",          1800, 480,  975,  255,  Cyan,      Black,   G9,      101, Centre, None},
+    Control{Id::Command74, Button,  Id::Frame14, "YPbPr",          2760, 480,  975,  255,  Cyan,      Black,   G9,      102, Centre, None},
+    Control{Id::Command75, Button,  Id::Frame14, "YCbCr",          3720, 480,  975,  255,  Cyan,      Black,   G9,      103, Centre, None},
+    Control{Id::Command76, Button,  Id::Frame14, "S-VIDEO",        4680, 480,  975,  255,  Cyan,      Black,   G9,      104, Centre, None},
+    Control{Id::Label24,   Label,   Id::Frame14, "3",              120,  720,  255,  255,  Silver,    Black,   G9Bold,  0,   Left,   None},
+    Control{Id::Command79, Button,  Id::Frame14, "DVI",            360,  720,  735,  255,  Cyan,      Black,   G9,      105, Centre, None},
+    Control{Id::Command80, Button,  Id::Frame14, "RGB",            1080, 720,  735,  255,  Cyan,      Black,   G9,      106, Centre, None},
+    Control{Id::Command81, Button,  Id::Frame14, "VIDEO",          1800, 720,  975,  255,  Cyan,      Black,   G9,      107, Centre, None},
+    Control{Id::Command82, Button,  Id::Frame14, "YPbPr",          2760, 720,  975,  255,  Cyan,      Black,   G9,      108, Centre, None},
+    Control{Id::Command83, Button,  Id::Frame14, "YCbCr",          3720, 720,  975,  255,  Cyan,      Black,   G9,      109, Centre, None},
+    Control{Id::Command84, Button,  Id::Frame14, "S-VIDEO",        4680, 720,  975,  255,  Cyan,      Black,   G9,      110, Centre, None},
 
-    Control{"Frame16",   Frame,   "Form1",   "",               7440, 6750, 1935, 945,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Label27",   Label,   "Frame16", "FAN SPEED",      345,  285,  1215, 255,  Silver,    Black,   G9Bold,  0,   Left,   None},
-    Control{"Command97", Button,  "Frame16", "MAX",            120,  600,  855,  255,  Green,     Black,   G9Bold,  121, Centre, None},
-    Control{"Command98", Button,  "Frame16", "NOR",            960,  600,  855,  255,  Green,     Black,   G9Bold,  122, Centre, None},
+    Control{Id::Frame16,   Frame,   Id::Form1,   "",               7440, 6750, 1935, 945,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Label27,   Label,   Id::Frame16, "FAN SPEED",      345,  285,  1215, 255,  Silver,    Black,   G9Bold,  0,   Left,   None},
+    Control{Id::Command97, Button,  Id::Frame16, "MAX",            120,  600,  855,  255,  Green,     Black,   G9Bold,  121, Centre, None},
+    Control{Id::Command98, Button,  Id::Frame16, "NOR",            960,  600,  855,  255,  Green,     Black,   G9Bold,  122, Centre, None},
 
     // Command band: manual command entry.
-    Control{"Frame15",   Frame,   "Form1",   "",               120,  8040, 7215, 570,  Silver,    Black,   NoFont,  0,   Left,   None},
-    Control{"Text1",     TextBox, "Frame15", "",               600,  165,  5055, 345,  TextBoxColours, TextBoxColours, G10Bold, 115, Left, None},
-    Control{"Label26",   Label,   "Frame15", "CMD",            120,  240,  495,  255,  Silver,    Black,   G10,     0,   Left,   None},
-    Control{"Command95", Button,  "Frame15", "SEND",           5760, 240,  735,  255,  Green,     Black,   G9Bold,  116, Centre, None},
-    Control{"Command96", Button,  "Frame15", "CLS",            6480, 240,  615,  255,  Pink,      Black,   G9Bold,  117, Centre, None},
+    Control{Id::Frame15,   Frame,   Id::Form1,   "",               120,  8040, 7215, 570,  Silver,    Black,   NoFont,  0,   Left,   None},
+    Control{Id::Text1,     TextBox, Id::Frame15, "",               600,  165,  5055, 345,  TextBoxColours, TextBoxColours, G10Bold, 115, Left, None},
+    Control{Id::Label26,   Label,   Id::Frame15, "CMD",            120,  240,  495,  255,  Silver,    Black,   G10,     0,   Left,   None},
+    Control{Id::Command95, Button,  Id::Frame15, "SEND",           5760, 240,  735,  255,  Green,     Black,   G9Bold,  116, Centre, None},
+    Control{Id::Command96, Button,  Id::Frame15, "CLS",            6480, 240,  615,  255,  Pink,      Black,   G9Bold,  117, Centre, None},
 };
 
 constexpr std::array kLines{
@@ -267,19 +268,12 @@ std::span<const TimerSpec> layoutTimers() {
     return kTimers;
 }
 
-const Control* findControl(std::string_view name) {
-    const auto it =
-        std::ranges::find_if(kControls, [name](const Control& c) { return c.name == name; });
+const Control* findControl(ControlId id) {
+    const auto it = std::ranges::find_if(kControls, [id](const Control& c) { return c.id == id; });
     return it == kControls.end() ? nullptr : &*it;
 }
 
-const TimerSpec* findTimer(std::string_view name) {
-    const auto it =
-        std::ranges::find_if(kTimers, [name](const TimerSpec& t) { return t.name == name; });
-    return it == kTimers.end() ? nullptr : &*it;
-}
-
-std::vector<const Control*> childrenOf(std::string_view container) {
+std::vector<const Control*> childrenOf(ControlId container) {
     std::vector<const Control*> children;
     for (const Control& c : kControls) {
         if (c.parent == container) {
@@ -289,7 +283,7 @@ std::vector<const Control*> childrenOf(std::string_view container) {
     return children;
 }
 
-bool isInside(const Control& control, std::string_view container) {
+bool isInside(const Control& control, ControlId container) {
     for (const Control* c = &control; c != nullptr; c = findControl(c->parent)) {
         if (c->parent == container) {
             return true;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/control_id.h"
+
 namespace pj {
 
 // The window's layout as data: every control with its place, look and start state. All
@@ -84,9 +86,9 @@ inline constexpr std::uint8_t kHidden = 2;    // not visible at start
 inline constexpr std::uint8_t kSelected = 4;  // the selected option of its group at start
 
 struct Control {
-    std::string_view name;
+    ControlId id;
     ControlKind kind;
-    std::string_view parent;
+    ControlId parent;  // ControlId::Form1 for the window itself
     std::string_view caption;  // UTF-8
     int left;
     int top;
@@ -123,7 +125,7 @@ struct TimerSpec {
 };
 
 struct FormSpec {
-    std::string_view name;
+    ControlId id;
     std::string_view caption;
     int clientWidth;
     int clientHeight;
@@ -132,7 +134,7 @@ struct FormSpec {
     FontCode font;
 };
 
-inline constexpr FormSpec kForm{"Form1",
+inline constexpr FormSpec kForm{ControlId::Form1,
                                 "VORN   TLM45    CONTROL   Ver.1.40 BASE",
                                 9495,
                                 8730,
@@ -149,12 +151,11 @@ std::span<const Control> layoutControls();
 std::span<const OutlineLine> outlineLines();
 std::span<const TimerSpec> layoutTimers();
 
-const Control* findControl(std::string_view name);
-const TimerSpec* findTimer(std::string_view name);
-// The direct contents of a container ("Form1" or a frame), in table order.
-std::vector<const Control*> childrenOf(std::string_view container);
+const Control* findControl(ControlId id);
+// The direct contents of a container (the window or a frame), in table order.
+std::vector<const Control*> childrenOf(ControlId container);
 // True when `control` lies, at any depth, in `container`.
-bool isInside(const Control& control, std::string_view container);
+bool isInside(const Control& control, ControlId container);
 
 struct Rect {
     int left;

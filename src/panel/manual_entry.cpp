@@ -1,7 +1,6 @@
-// Manual command entry: any typed text, sent in the same frame as the buttons use.
-#include <algorithm>
+#include "panel/manual_entry.h"
 
-#include "app/form.h"
+#include <algorithm>
 
 namespace pj {
 
@@ -10,24 +9,27 @@ constexpr int kManualReplyWindow = 2000;
 constexpr int kManualDisplayHold = 2500;
 }  // namespace
 
-void Form::sendManual() {
+ManualEntry::ManualEntry(Window& window, Transaction& transaction)
+    : window_(window), transaction_(transaction) {}
+
+void ManualEntry::send() {
     // The line carries single-byte ASCII. Text with anything else (the box holds UTF-8) is
     // refused whole rather than sent mangled, and nothing else changes.
-    const std::string typed = window_.text("Text1");
-    const bool ascii = std::all_of(typed.begin(), typed.end(),
+    const bool ascii = std::all_of(typed_.begin(), typed_.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (!ascii) {
         window_.warningBox("Not sent: the command may contain ASCII characters only.", kAppTitle);
         return;
     }
-    timers_.Timer2.setInterval(kManualReplyWindow);
-    timers_.Timer4.setInterval(kManualDisplayHold);
-    state.ManualCommand = typed;
-    sendCommand(state.ManualCommand);
+    transaction_.setReplyWindow(kManualReplyWindow);
+    transaction_.setDisplayHold(kManualDisplayHold);
+    manualCommand_ = typed_;
+    transaction_.send(manualCommand_);
 }
 
-void Form::clearManual() {
-    window_.setText("Text1", "");
+void ManualEntry::clear() {
+    typed_.clear();
+    window_.setText(ControlId::Text1, "");
 }
 
 }  // namespace pj

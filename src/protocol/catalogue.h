@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/control_id.h"
 #include <array>
 #include <optional>
 #include <string_view>
@@ -33,7 +34,7 @@ const FamilyRule& familyRule(SendFamily family);
 
 // One button that sends one fixed command per click.
 struct CatalogueEntry {
-    std::string_view control;
+    ControlId control;
     std::string_view caption;
     std::string_view group;
     std::string_view command;
@@ -43,6 +44,6 @@ struct CatalogueEntry {
 inline constexpr std::size_t kCatalogueSize = 50;
 extern const std::array<CatalogueEntry, kCatalogueSize> kCatalogue;
 
-const CatalogueEntry* findCatalogueEntry(std::string_view control);
+const CatalogueEntry* findCatalogueEntry(ControlId control);
 
 }  // namespace pj

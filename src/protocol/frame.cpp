@@ -13,7 +13,7 @@ std::string buildFrame(std::string_view addressPrefix, std::string_view command)
     return frame;
 }
 
-const AddressOption* findAddressOption(std::string_view control) {
+const AddressOption* findAddressOption(ControlId control) {
     const auto* it = std::find_if(kAddressOptions.begin(), kAddressOptions.end(),
                                   [&](const AddressOption& o) { return o.control == control; });
     return it == kAddressOptions.end() ? nullptr : it;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/control_id.h"
 #include <array>
 #include <string>
 #include <string_view>
@@ -14,20 +15,20 @@ std::string buildFrame(std::string_view addressPrefix, std::string_view command)
 
 // The projector address selector.
 struct AddressOption {
-    std::string_view control;
+    ControlId control;
     std::string_view caption;
     std::string_view prefix;
 };
 
 inline constexpr std::array<AddressOption, 6> kAddressOptions{{
-    {"Option3", "SINGLE", ""},
-    {"Option4", "ALL", "AFFF"},
-    {"Option5", "001", "A001"},
-    {"Option6", "002", "A002"},
-    {"Option7", "003", "A003"},
-    {"Option8", "004", "A004"},
+    {ControlId::Option3, "SINGLE", ""},
+    {ControlId::Option4, "ALL", "AFFF"},
+    {ControlId::Option5, "001", "A001"},
+    {ControlId::Option6, "002", "A002"},
+    {ControlId::Option7, "003", "A003"},
+    {ControlId::Option8, "004", "A004"},
 }};
 
-const AddressOption* findAddressOption(std::string_view control);
+const AddressOption* findAddressOption(ControlId control);
 
 }  // namespace pj

@@ -1,29 +1,43 @@
-// The one-shot buttons: one fixed command per click, with the side effects of its family.
-#include "app/form.h"
+#include "protocol/one_shot.h"
+
 #include "protocol/catalogue.h"
+#include "protocol/frame.h"
+#include "status/queries.h"
 
 namespace pj {
 
-void Form::sendOneShot(const CatalogueEntry& entry) {
-    const FamilyRule& rule = familyRule(entry.family);
-    if (rule.replyWindow) {
-        timers_.Timer2.setInterval(*rule.replyWindow);
-    }
-    if (rule.displayHold) {
-        timers_.Timer4.setInterval(*rule.displayHold);
-    }
-    sendCommand(entry.command);
-    if (rule.repeatPeriod) {
-        timers_.Timer1.setInterval(*rule.repeatPeriod);
-    }
-    if (rule.arrowPadMode) {
-        state.ArrowPadMode = static_cast<std::uint8_t>(*rule.arrowPadMode);
-    }
-}
+OneShotButtons::OneShotButtons(Transaction& transaction, Repeater& repeater)
+    : transaction_(transaction), repeater_(repeater) {}
 
-void Form::showPortPanel() {
-    window_.setVisible("Frame8", true);
-    timers_.Timer3.setEnabled(true);
+bool OneShotButtons::click(ControlId control) {
+    if (const AddressOption* option = findAddressOption(control)) {
+        transaction_.setAddressPrefix(option->prefix);
+        return true;
+    }
+    if (const CatalogueEntry* entry = findCatalogueEntry(control)) {
+        const FamilyRule& rule = familyRule(entry->family);
+        if (rule.replyWindow) {
+            transaction_.setReplyWindow(*rule.replyWindow);
+        }
+        if (rule.displayHold) {
+            transaction_.setDisplayHold(*rule.displayHold);
+        }
+        transaction_.send(entry->command);
+        if (rule.repeatPeriod) {
+            repeater_.setRepeatPeriod(*rule.repeatPeriod);
+        }
+        if (rule.arrowPadMode) {
+            repeater_.setArrowPadMode(static_cast<std::uint8_t>(*rule.arrowPadMode));
+        }
+        return true;
+    }
+    for (const QueryButton& query : kQueryButtons) {
+        if (query.control == control) {
+            transaction_.send(query.command);
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace pj

@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "app/form.h"
-#include "shell/qt_clock.h"
-#include "shell/qt_serial_control.h"
-#include "shell/qt_timer.h"
+#include "qtio/qt_clock.h"
+#include "qtio/qt_serial_control.h"
+#include "qtio/qt_timer.h"
 #include "shell/qt_window.h"
 
 int main(int argc, char* argv[]) {

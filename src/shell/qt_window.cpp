@@ -237,7 +237,7 @@ class QtWindow::KeyPreview : public QObject {
 
 QtWindow::QtWindow(QWidget* parent)
     : QWidget(parent), keyPreview_(std::make_unique<KeyPreview>(*this)) {
-    setObjectName(toQString(kForm.name));
+    setObjectName(toQString(controlName(kForm.id)));
     setWindowTitle(toQString(kForm.caption));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, toQColor(kForm.back));
@@ -267,7 +267,7 @@ void QtWindow::build() {
     // Table order puts every container before its contents, and later controls above
     // earlier ones (the port panel over the "COM" button).
     for (const Control& row : layoutControls()) {
-        QWidget* parent = row.parent == kForm.name ? this : control(row.parent);
+        QWidget* parent = row.parent == kForm.id ? this : control(row.parent);
         buildControl(row, parent);
     }
     applyTabOrder();
@@ -284,9 +284,9 @@ void QtWindow::buildControl(const Control& row, QWidget* parent) {
             button->setAutoDefault(true);
             button->setFocusPolicy(Qt::StrongFocus);
             button->installEventFilter(this);
-            connect(button, &QPushButton::clicked, this, [this, name = row.name] {
+            connect(button, &QPushButton::clicked, this, [this, id = row.id] {
                 if (events_ != nullptr) {
-                    events_->Click(name);
+                    events_->Click(id);
                 }
             });
             widget = button;
@@ -297,9 +297,9 @@ void QtWindow::buildControl(const Control& row, QWidget* parent) {
             auto* option = new QRadioButton(caption, parent);
             option->setChecked(row.selectedAtStart());
             option->setFocusPolicy(Qt::StrongFocus);
-            connect(option, &QRadioButton::clicked, this, [this, name = row.name] {
+            connect(option, &QRadioButton::clicked, this, [this, id = row.id] {
                 if (events_ != nullptr) {
-                    events_->Click(name);
+                    events_->Click(id);
                 }
             });
             widget = option;
@@ -328,6 +328,12 @@ void QtWindow::buildControl(const Control& row, QWidget* parent) {
         case ControlKind::TextBox: {
             auto* edit = new QLineEdit(parent);
             edit->setFocusPolicy(Qt::StrongFocus);
+            // What the operator types or pastes; the core's own setText raises nothing.
+            connect(edit, &QLineEdit::textEdited, this, [this, id = row.id](const QString& text) {
+                if (events_ != nullptr) {
+                    events_->Change(id, text.toStdString());
+                }
+            });
             widget = edit;
             break;
         }
@@ -341,7 +347,7 @@ void QtWindow::buildControl(const Control& row, QWidget* parent) {
         }
     }
 
-    widget->setObjectName(toQString(row.name));
+    widget->setObjectName(toQString(controlName(row.id)));
     if (row.kind != ControlKind::TextBox && row.kind != ControlKind::Image) {
         setColours(*widget, row);
     }
@@ -353,14 +359,14 @@ void QtWindow::buildControl(const Control& row, QWidget* parent) {
     if (!row.visibleAtStart()) {
         widget->hide();
     }
-    entries_.emplace(row.name, Entry{&row, widget, std::string(row.caption)});
-    names_.emplace(widget, row.name);
+    entries_[static_cast<std::size_t>(row.id)] = Entry{&row, widget, std::string(row.caption)};
+    ids_.emplace(widget, row.id);
 }
 
 void QtWindow::applyTabOrder() {
     std::vector<const Entry*> focusable;
-    for (const auto& [name, e] : entries_) {
-        if (e.row->tab > 0) {
+    for (const Entry& e : entries_) {
+        if (e.row != nullptr && e.row->tab > 0) {
             focusable.push_back(&e);
         }
     }
@@ -374,27 +380,27 @@ void QtWindow::applyTabOrder() {
     }
 }
 
-const QtWindow::Entry* QtWindow::entry(std::string_view name) const {
-    const auto it = entries_.find(name);
-    return it == entries_.end() ? nullptr : &it->second;
+const QtWindow::Entry* QtWindow::entry(ControlId id) const {
+    const Entry& e = entries_[static_cast<std::size_t>(id)];
+    return e.widget == nullptr ? nullptr : &e;
 }
 
-QtWindow::Entry* QtWindow::entry(std::string_view name) {
-    const auto it = entries_.find(name);
-    return it == entries_.end() ? nullptr : &it->second;
+QtWindow::Entry* QtWindow::entry(ControlId id) {
+    Entry& e = entries_[static_cast<std::size_t>(id)];
+    return e.widget == nullptr ? nullptr : &e;
 }
 
-QWidget* QtWindow::control(std::string_view name) const {
-    const Entry* e = entry(name);
+QWidget* QtWindow::control(ControlId id) const {
+    const Entry* e = entry(id);
     return e == nullptr ? nullptr : e->widget;
 }
 
-std::string_view QtWindow::nameOf(const QObject* object) const {
-    const auto it = names_.find(object);
-    return it == names_.end() ? std::string_view{} : it->second;
+std::optional<ControlId> QtWindow::idOf(const QObject* object) const {
+    const auto it = ids_.find(object);
+    return it == ids_.end() ? std::nullopt : std::optional(it->second);
 }
 
-void QtWindow::setCaption(std::string_view control, std::string_view text) {
+void QtWindow::setCaption(ControlId control, std::string_view text) {
     Entry* e = entry(control);
     if (e == nullptr) {
         return;
@@ -407,40 +413,40 @@ void QtWindow::setCaption(std::string_view control, std::string_view text) {
     }
 }
 
-std::string QtWindow::caption(std::string_view control) const {
+std::string QtWindow::caption(ControlId control) const {
     const Entry* e = entry(control);
     return e == nullptr ? std::string() : e->caption;
 }
 
-void QtWindow::setVisible(std::string_view control, bool visible) {
+void QtWindow::setVisible(ControlId control, bool visible) {
     if (QWidget* widget = this->control(control)) {
         widget->setVisible(visible);
     }
 }
 
-bool QtWindow::visible(std::string_view control) const {
+bool QtWindow::visible(ControlId control) const {
     const QWidget* widget = this->control(control);
     return widget != nullptr && !widget->isHidden();
 }
 
-void QtWindow::selectOption(std::string_view control) {
+void QtWindow::selectOption(ControlId control) {
     // setChecked changes the selection without a click.
     if (auto* option = qobject_cast<QRadioButton*>(this->control(control))) {
         option->setChecked(true);
     }
 }
 
-bool QtWindow::optionSelected(std::string_view control) const {
+bool QtWindow::optionSelected(ControlId control) const {
     const auto* option = qobject_cast<const QRadioButton*>(this->control(control));
     return option != nullptr && option->isChecked();
 }
 
-std::string QtWindow::text(std::string_view control) const {
+std::string QtWindow::text(ControlId control) const {
     const auto* edit = qobject_cast<const QLineEdit*>(this->control(control));
     return edit == nullptr ? std::string() : edit->text().toStdString();
 }
 
-void QtWindow::setText(std::string_view control, std::string_view text) {
+void QtWindow::setText(ControlId control, std::string_view text) {
     if (auto* edit = qobject_cast<QLineEdit*>(this->control(control))) {
         edit->setText(toQString(text));
     }
@@ -499,8 +505,8 @@ void QtWindow::paintEvent(QPaintEvent*) {
 }
 
 bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
-    const std::string_view name = nameOf(watched);
-    if (name.empty() || events_ == nullptr) {
+    const std::optional<ControlId> id = idOf(watched);
+    if (!id || events_ == nullptr) {
         return false;
     }
     const bool isButton = qobject_cast<QPushButton*>(watched) != nullptr;
@@ -509,11 +515,11 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonDblClick: {
             if (!isButton) {
                 if (event->type() == QEvent::MouseButtonDblClick) {
-                    events_->DblClick(name);
+                    events_->DblClick(*id);
                 }
                 return false;
             }
-            events_->MouseDown(name);
+            events_->MouseDown(*id);
             // Only the left button clicks; a press of another button stops here instead of
             // passing on to the container. Either way the button holds the implicit mouse
             // grab, so the release comes back to it wherever the pointer is by then.
@@ -527,7 +533,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
             if (!isButton) {
                 return false;
             }
-            events_->MouseUp(name);
+            events_->MouseUp(*id);
             if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) {
                 event->accept();
                 return true;

@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,7 +18,7 @@ namespace pj {
 struct Control;
 
 // The panel window: every widget built from the layout table, the core's window operations
-// carried out on them, and their events handed to the core by control name.
+// carried out on them, and their events handed to the core by control.
 class QtWindow : public QWidget, public Window {
     Q_OBJECT
 
@@ -32,21 +34,16 @@ class QtWindow : public QWidget, public Window {
     // An empty hook brings back the standard message box.
     void setWarningHook(WarningHook hook);
 
-    // The widget of a layout control, or null for an unknown name.
-    QWidget* control(std::string_view name) const;
+    // The widget of a layout control.
+    QWidget* control(ControlId id) const;
 
     using QWidget::setVisible;
 
-    void setCaption(std::string_view control, std::string_view text) override;
-    std::string caption(std::string_view control) const override;
-    void setVisible(std::string_view control, bool visible) override;
-    bool visible(std::string_view control) const override;
-    void selectOption(std::string_view control) override;
-    bool optionSelected(std::string_view control) const override;
-    std::string text(std::string_view control) const override;
-    void setText(std::string_view control, std::string_view text) override;
+    void setCaption(ControlId control, std::string_view text) override;
+    void setVisible(ControlId control, bool visible) override;
+    void selectOption(ControlId control) override;
+    void setText(ControlId control, std::string_view text) override;
     void setHeight(int twips) override;
-    int height() const override;
     int screenWidth() const override;
     int screenHeight() const override;
     void move(int left, int top) override;
@@ -54,14 +51,21 @@ class QtWindow : public QWidget, public Window {
     void setPortNotice(std::string_view text) override;
     void unload() override;
 
+    // What the window shows now, for those who look at it from outside.
+    std::string caption(ControlId control) const;
+    bool visible(ControlId control) const;
+    bool optionSelected(ControlId control) const;
+    std::string text(ControlId control) const;
+    int height() const;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     struct Entry {
-        const Control* row;
-        QWidget* widget;
+        const Control* row = nullptr;
+        QWidget* widget = nullptr;
         std::string caption;  // as last set, byte for byte
     };
 
@@ -70,16 +74,16 @@ class QtWindow : public QWidget, public Window {
     void build();
     void buildControl(const Control& row, QWidget* parent);
     void applyTabOrder();
-    const Entry* entry(std::string_view name) const;
-    Entry* entry(std::string_view name);
-    // The name of the layout control a widget stands for; empty for other widgets.
-    std::string_view nameOf(const QObject* object) const;
+    const Entry* entry(ControlId id) const;
+    Entry* entry(ControlId id);
+    // The layout control a widget stands for; nothing for other widgets.
+    std::optional<ControlId> idOf(const QObject* object) const;
     void previewKey(QObject* receiver, QEvent* event);
 
     FormEvents* events_ = nullptr;
     WarningHook warningHook_;
-    std::unordered_map<std::string_view, Entry> entries_;
-    std::unordered_map<const QObject*, std::string_view> names_;
+    std::array<Entry, kControlCount> entries_;
+    std::unordered_map<const QObject*, ControlId> ids_;
     std::unique_ptr<KeyPreview> keyPreview_;
     int outerHeight_ = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/control_id.h"
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -10,18 +11,18 @@ namespace pj {
 
 // A status query button of the panel: its control, its caption and the query it sends.
 struct QueryButton {
-    std::string_view control;
+    ControlId control;
     std::string_view caption;
     std::string_view command;
 };
 
 inline constexpr std::array<QueryButton, 6> kQueryButtons{{
-    {"Command44", "STATUS", "CR0"},
-    {"Command45", "MODE", "CR1"},
-    {"Command46", "L-TIME", "CR3"},
-    {"Command47", "SETTING", "CR4"},
-    {"Command54", "TEMP", "CR6"},
-    {"Command55", "L-MODE", "CR7"},
+    {ControlId::Command44, "STATUS", "CR0"},
+    {ControlId::Command45, "MODE", "CR1"},
+    {ControlId::Command46, "L-TIME", "CR3"},
+    {ControlId::Command47, "SETTING", "CR4"},
+    {ControlId::Command54, "TEMP", "CR6"},
+    {ControlId::Command55, "L-MODE", "CR7"},
 }};
 
 // Turns the echo text of a reply into the readout's new text; nothing keeps the readout.

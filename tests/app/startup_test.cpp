@@ -8,7 +8,7 @@ namespace {
 TEST(Startup, LeavesTheWindowAsDesignedWithPortOneOpenAndNothingSent) {
     test::Rig rig;
     rig.form.Load();
-    const WindowState& s = rig.form.state;
+    const WindowState& s = rig.form.state();
 
     EXPECT_EQ(s.AddressPrefix, "");
     EXPECT_EQ(s.LineSettings, "19200,N,8,1");
@@ -24,12 +24,12 @@ TEST(Startup, LeavesTheWindowAsDesignedWithPortOneOpenAndNothingSent) {
     EXPECT_EQ(rig.serial.settings, "19200,N,8,1");
     EXPECT_TRUE(rig.serial.writes.empty());
 
-    EXPECT_FALSE(rig.window.visible("Frame8"));
-    EXPECT_FALSE(rig.window.visible("Command34"));
-    for (const char* option : {"Option1", "Option9", "Option3"}) {
+    EXPECT_FALSE(rig.window.visible(ControlId::Frame8));
+    EXPECT_FALSE(rig.window.visible(ControlId::Command34));
+    for (const ControlId option : {ControlId::Option1, ControlId::Option9, ControlId::Option3}) {
         EXPECT_TRUE(rig.window.optionSelected(option)) << option;
     }
-    for (const char* label : {"Label11", "Label12", "Label22"}) {
+    for (const ControlId label : {ControlId::Label11, ControlId::Label12, ControlId::Label22}) {
         EXPECT_EQ(rig.label(label), "") << label;
     }
     EXPECT_EQ(rig.window.height(), kHeightCompact);

@@ -12,69 +12,66 @@ class Transaction : public ::testing::Test {
   protected:
     void SetUp() override { rig.load(); }
 
-    void send(std::string_view command) {
-        rig.form.state.LastCommand = buildFrame(rig.form.state.AddressPrefix, command);
-        rig.form.Hyouji(rig.form.state.LastCommand, kHyoujiSend);
-    }
+    void send(std::string_view command) { rig.form.send(command); }
+    WindowState state() const { return rig.form.state(); }
 
     test::Rig rig;
-    WindowState& state = rig.form.state;
 };
 
 TEST_F(Transaction, SendWritesTheFrameOnceShowsItsEchoAndOpensTheWindows) {
-    state.RxBuffer = "left over";
-    rig.window.setCaption("Label12", " o l d ");
+    rig.serial.arrive("left over");
+    rig.window.setCaption(ControlId::Label12, " o l d ");
     send("C00");
 
     ASSERT_EQ(rig.serial.writes.size(), 1u);
     EXPECT_EQ(rig.serial.writes[0], "C00\r");
-    EXPECT_EQ(rig.label("Label11"), " C 0 0 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label11), " C 0 0 CR ");
     EXPECT_TRUE(rig.Timer2.enabled());
     EXPECT_TRUE(rig.Timer4.enabled());
-    EXPECT_EQ(state.AwaitingReply, 1);
+    EXPECT_EQ(state().AwaitingReply, 1);
     // A send leaves what was received alone.
-    EXPECT_EQ(state.RxBuffer, "left over");
-    EXPECT_EQ(rig.label("Label12"), " o l d ");
+    EXPECT_EQ(state().RxBuffer, "left over");
+    EXPECT_EQ(rig.label(ControlId::Label12), " o l d ");
 }
 
 TEST_F(Transaction, ReplyInTwoPiecesIsShownWholeAtEachArrival) {
     send("CR0");
     rig.clock.advance(20);
     rig.serial.arrive("0");
-    EXPECT_EQ(rig.label("Label12"), " 0 ");
-    EXPECT_EQ(state.AwaitingReply, 0);
+    EXPECT_EQ(rig.label(ControlId::Label12), " 0 ");
+    EXPECT_EQ(state().AwaitingReply, 0);
     rig.serial.arrive("0\r");
-    EXPECT_EQ(rig.label("Label12"), " 0 0 CR ");
-    EXPECT_EQ(state.RxBuffer, "00\r");
+    EXPECT_EQ(rig.label(ControlId::Label12), " 0 0 CR ");
+    EXPECT_EQ(state().RxBuffer, "00\r");
 
     // The reply window ends: the buffer empties, the echo stays for the rest of the hold.
     rig.clock.advance(480);
-    EXPECT_EQ(state.RxBuffer, "");
+    EXPECT_EQ(state().RxBuffer, "");
     EXPECT_FALSE(rig.Timer2.enabled());
-    EXPECT_EQ(rig.label("Label12"), " 0 0 CR ");
-    EXPECT_EQ(rig.label("Label11"), " C R 0 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label12), " 0 0 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label11), " C R 0 CR ");
 
     rig.clock.advance(499);
-    EXPECT_EQ(rig.label("Label11"), " C R 0 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label11), " C R 0 CR ");
     rig.clock.advance(1);
-    EXPECT_EQ(rig.label("Label11"), "");
-    EXPECT_EQ(rig.label("Label12"), "");
-    EXPECT_EQ(rig.label("Label22"), "");
+    EXPECT_EQ(rig.label(ControlId::Label11), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
+    EXPECT_EQ(rig.label(ControlId::Label22), "");
     EXPECT_FALSE(rig.Timer4.enabled());
 }
 
 TEST_F(Transaction, NoReplyIsMarkedAtTheEndOfTheWindowThenCleared) {
-    rig.window.setCaption("Label22", " Power ON");
+    rig.window.setCaption(ControlId::Label22, " Power ON");
     send("C01");
     rig.clock.advance(499);
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
     rig.clock.advance(1);
-    EXPECT_EQ(rig.label("Label12"), " X X X X");
-    EXPECT_EQ(state.AwaitingReply, 0);
-    EXPECT_EQ(rig.label("Label22"), " Power ON");
+    EXPECT_EQ(rig.label(ControlId::Label12), " X X X X");
+    EXPECT_EQ(state().AwaitingReply, 0);
+    EXPECT_EQ(rig.label(ControlId::Label22), " Power ON");
     rig.clock.advance(500);
-    EXPECT_EQ(rig.label("Label12"), "");
-    EXPECT_EQ(rig.label("Label22"), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
+    EXPECT_EQ(rig.label(ControlId::Label22), "");
     // Nothing was retried.
     EXPECT_EQ(rig.serial.writes.size(), 1u);
 }
@@ -83,16 +80,16 @@ TEST_F(Transaction, LateReplyIsShownOnItsOwnAndStaysInTheBufferForTheNextReply) 
     send("C00");
     rig.clock.advance(600);  // window over, " X X X X" shown
     rig.serial.arrive("\x06");
-    EXPECT_EQ(rig.label("Label12"), " ACK ");
-    EXPECT_EQ(state.AwaitingReply, 0);
+    EXPECT_EQ(rig.label(ControlId::Label12), " ACK ");
+    EXPECT_EQ(state().AwaitingReply, 0);
 
     rig.clock.advance(400);  // the running hold clears it
-    EXPECT_EQ(rig.label("Label12"), "");
-    EXPECT_EQ(state.RxBuffer, "\x06");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
+    EXPECT_EQ(state().RxBuffer, "\x06");
 
     send("C01");
     rig.serial.arrive("\r\n");
-    EXPECT_EQ(rig.label("Label12"), " ACK CR LF ");
+    EXPECT_EQ(rig.label(ControlId::Label12), " ACK CR LF ");
 }
 
 TEST_F(Transaction, SecondSendBeforeTheWindowEndsAppendsItsReplyBehindTheFirst) {
@@ -100,10 +97,10 @@ TEST_F(Transaction, SecondSendBeforeTheWindowEndsAppendsItsReplyBehindTheFirst) 
     rig.serial.arrive("A");
     rig.clock.advance(100);
     send("C01");
-    EXPECT_EQ(state.AwaitingReply, 1);
-    EXPECT_EQ(rig.label("Label11"), " C 0 1 CR ");
+    EXPECT_EQ(state().AwaitingReply, 1);
+    EXPECT_EQ(rig.label(ControlId::Label11), " C 0 1 CR ");
     rig.serial.arrive("B");
-    EXPECT_EQ(rig.label("Label12"), " A B ");
+    EXPECT_EQ(rig.label(ControlId::Label12), " A B ");
 }
 
 TEST_F(Transaction, EachSendGivesItsOwnFullWindow) {
@@ -111,9 +108,9 @@ TEST_F(Transaction, EachSendGivesItsOwnFullWindow) {
     rig.clock.advance(400);
     send("C01");
     rig.clock.advance(499);
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
     rig.clock.advance(1);
-    EXPECT_EQ(rig.label("Label12"), " X X X X");
+    EXPECT_EQ(rig.label(ControlId::Label12), " X X X X");
 }
 
 TEST_F(Transaction, IntervalsAreStickyAcrossSends) {
@@ -123,37 +120,37 @@ TEST_F(Transaction, IntervalsAreStickyAcrossSends) {
     rig.clock.advance(1000);
     send("C01");  // takes whatever was set last
     rig.clock.advance(4999);
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
     rig.clock.advance(1);
-    EXPECT_EQ(rig.label("Label12"), " X X X X");
+    EXPECT_EQ(rig.label(ControlId::Label12), " X X X X");
     rig.clock.advance(499);
-    EXPECT_EQ(rig.label("Label11"), " C 0 1 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label11), " C 0 1 CR ");
     rig.clock.advance(1);
-    EXPECT_EQ(rig.label("Label11"), "");
+    EXPECT_EQ(rig.label(ControlId::Label11), "");
     EXPECT_EQ(rig.Timer2.interval(), 5000);
 }
 
 TEST_F(Transaction, CommunicationEventsOtherThanDataAreIgnored) {
     send("C00");
-    for (const int event : {1, 3, 1001, 1004, 1006, 1008}) {
-        rig.serial.raiseEvent(event);
+    for (const char* error : {"break", "framing error", "parity error", "overrun"}) {
+        rig.serial.raiseEvent({CommEvent::Kind::LineError, error});
     }
-    EXPECT_EQ(state.AwaitingReply, 1);
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(state().AwaitingReply, 1);
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
 }
 
 TEST_F(Transaction, SendOnAClosedPortWritesNothingAndSaysSoOncePerSend) {
-    rig.serial.setPortOpen(false);
+    ASSERT_FALSE(rig.serial.setPortOpen(false).failed());
     send("C00");
     EXPECT_TRUE(rig.serial.writes.empty());
-    EXPECT_EQ(rig.label("Label11"), " NOT SENT - COM1: the port is not open");
-    EXPECT_EQ(state.AwaitingReply, 0);
+    EXPECT_EQ(rig.label(ControlId::Label11), " NOT SENT - COM1: the port is not open");
+    EXPECT_EQ(state().AwaitingReply, 0);
     EXPECT_FALSE(rig.Timer2.enabled());
     EXPECT_TRUE(rig.window.boxes.empty());
     // The notice clears like an echo would; no " X X X X" for a frame that never left.
     rig.clock.advance(1000);
-    EXPECT_EQ(rig.label("Label11"), "");
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label11), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
 }
 
 TEST_F(Transaction, NoisyLineKeepsTheBufferAndTheEchoBounded) {
@@ -161,12 +158,12 @@ TEST_F(Transaction, NoisyLineKeepsTheBufferAndTheEchoBounded) {
     const std::string noise(4000, '\xAA');
     for (int i = 0; i < 50; ++i) {
         rig.serial.arrive(noise);
-        ASSERT_LE(state.RxBuffer.size(), kRxBufferCap);
+        ASSERT_LE(state().RxBuffer.size(), kRxBufferCap);
     }
     rig.serial.arrive("tail");
-    EXPECT_EQ(state.RxBuffer.size(), kRxBufferCap);
-    EXPECT_EQ(state.RxBuffer.substr(kRxBufferCap - 4), "tail");
-    EXPECT_LE(rig.label("Label12").size(), 1 + 4 * kRxBufferCap);
+    EXPECT_EQ(state().RxBuffer.size(), kRxBufferCap);
+    EXPECT_EQ(state().RxBuffer.substr(kRxBufferCap - 4), "tail");
+    EXPECT_LE(rig.label(ControlId::Label12).size(), 1 + 4 * kRxBufferCap);
 }
 
 TEST_F(Transaction, LostDeviceIsToldOnceRetriedEverySecondAndReopenedWhenBack) {
@@ -177,7 +174,7 @@ TEST_F(Transaction, LostDeviceIsToldOnceRetriedEverySecondAndReopenedWhenBack) {
 
     send("C00");  // nothing goes into a vanished port
     EXPECT_TRUE(rig.serial.writes.empty());
-    EXPECT_EQ(rig.label("Label11").rfind(" NOT SENT", 0), 0u);
+    EXPECT_EQ(rig.label(ControlId::Label11).rfind(" NOT SENT", 0), 0u);
 
     rig.clock.advance(3500);
     EXPECT_FALSE(rig.serial.portOpen());
@@ -197,27 +194,27 @@ TEST_F(Transaction, LostDeviceIsToldOnceRetriedEverySecondAndReopenedWhenBack) {
 
 TEST_F(Transaction, PortsTheOperatorLeftClosedAreNotRetried) {
     rig.serial.openFailure[2] = "Permission denied";
-    rig.form.Click("Option2");  // a failed selection leaves the port closed
+    rig.form.Click(ControlId::Option2);  // a failed selection leaves the port closed
     rig.clock.advance(5000);
     EXPECT_EQ(rig.serial.opens, 0);
 
     // A lost device whose retry is overtaken by the operator's own choice.
-    rig.form.Click("Option1");
+    rig.form.Click(ControlId::Option1);
     rig.serial.loseDevice();
-    rig.form.Click("Command16");
+    rig.form.Click(ControlId::Command16);
     rig.clock.advance(5000);
     EXPECT_FALSE(rig.serial.portOpen());
 }
 
 TEST_F(Transaction, EndWhileAReplyIsAwaitedClosesThePortAndNothingRunsAfterwards) {
     send("C00");
-    EXPECT_TRUE(rig.form.Click("Command16"));
+    EXPECT_TRUE(rig.form.Click(ControlId::Command16));
     EXPECT_FALSE(rig.serial.portOpen());
     EXPECT_TRUE(rig.window.unloaded);
     rig.serial.arrive("00\r");
     rig.clock.advance(10000);
-    EXPECT_EQ(rig.label("Label11"), " C 0 0 CR ");
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label11), " C 0 0 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
 }
 
 }  // namespace

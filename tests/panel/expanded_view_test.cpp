@@ -38,37 +38,37 @@ TEST_F(ExpandedView, OnlyCtrlAloneWithKUnlocks) {
         r.load();
         r.form.KeyDown(c.key, c.shift);
         EXPECT_EQ(r.window.height(), c.unlocks ? 7200 : 5350) << c.key << " " << c.shift;
-        EXPECT_EQ(r.form.state.CloseUnlocked, c.unlocks ? 1 : 0);
-        EXPECT_EQ(r.window.visible("Command34"), c.unlocks);
+        EXPECT_EQ(r.form.state().CloseUnlocked, c.unlocks ? 1 : 0);
+        EXPECT_EQ(r.window.visible(ControlId::Command34), c.unlocks);
     }
 }
 
 TEST_F(ExpandedView, DoubleClickOpensTheFullWindowOnlyWhileUnlocked) {
-    rig.form.DblClick("Image1");
+    rig.form.DblClick(ControlId::Image1);
     EXPECT_EQ(rig.window.height(), 5350);
-    EXPECT_FALSE(rig.window.visible("Command34"));
+    EXPECT_FALSE(rig.window.visible(ControlId::Command34));
 
     ctrlK();
-    EXPECT_EQ(rig.label("Command34"), "CLOSE");
-    rig.form.DblClick("Image1");
+    EXPECT_EQ(rig.label(ControlId::Command34), "CLOSE");
+    rig.form.DblClick(ControlId::Image1);
     EXPECT_EQ(rig.window.height(), 9100);
-    EXPECT_EQ(rig.form.state.CloseUnlocked, 1);
+    EXPECT_EQ(rig.form.state().CloseUnlocked, 1);
 
     ctrlK();  // from full back to 7200, still unlocked
     EXPECT_EQ(rig.window.height(), 7200);
-    rig.form.DblClick("Image1");
+    rig.form.DblClick(ControlId::Image1);
     EXPECT_EQ(rig.window.height(), 9100);
 
-    rig.form.Click("Command34");  // "CLOSE"
+    rig.form.Click(ControlId::Command34);  // "CLOSE"
     EXPECT_EQ(rig.window.height(), 5350);
-    EXPECT_EQ(rig.label("Command34"), kShow);
-    EXPECT_TRUE(rig.window.visible("Command34"));
-    EXPECT_EQ(rig.form.state.CloseUnlocked, 0);
-    rig.form.DblClick("Image1");
+    EXPECT_EQ(rig.label(ControlId::Command34), kShow);
+    EXPECT_TRUE(rig.window.visible(ControlId::Command34));
+    EXPECT_EQ(rig.form.state().CloseUnlocked, 0);
+    rig.form.DblClick(ControlId::Image1);
     EXPECT_EQ(rig.window.height(), 5350);
 
     ctrlK();
-    EXPECT_EQ(rig.label("Command34"), "CLOSE");
+    EXPECT_EQ(rig.label(ControlId::Command34), "CLOSE");
 }
 
 TEST_F(ExpandedView, ToggleSwitchesAroundTheThresholdAndRestartsTimer3) {
@@ -82,22 +82,30 @@ TEST_F(ExpandedView, ToggleSwitchesAroundTheThresholdAndRestartsTimer3) {
         {6645, 5350, kShow}, {7200, 5350, kShow}, {9100, 5350, kShow},
     };
     for (const ToggleCase& c : cases) {
-        rig.window.setHeight(c.from);
-        rig.form.state.CloseUnlocked = 1;
-        rig.form.Click("Command34");
-        EXPECT_EQ(rig.window.height(), c.to) << c.from;
-        EXPECT_EQ(rig.label("Command34"), c.caption) << c.from;
-        EXPECT_EQ(rig.form.state.CloseUnlocked, 0);
+        // The view on its own, so that heights between the window's own can be tried.
+        test::FakeTimers timers;
+        test::FakeSerial serial;
+        test::FakeWindow window;
+        LinePacer pacer(timers.LinePacer, timers.clock);
+        PortPanel portPanel(window, serial, timers.Timer3, timers.Reconnect, pacer);
+        pj::ExpandedView view(window, portPanel);
+        view.keyDown(kKeyK, kCtrlMask);
+        view.setHeight(c.from);
+        view.toggleDataDisplay();
+        EXPECT_EQ(window.height(), c.to) << c.from;
+        EXPECT_EQ(window.caption(ControlId::Command34), c.caption) << c.from;
+        EXPECT_EQ(view.closeUnlocked(), 0);
+        EXPECT_TRUE(timers.Timer3.enabled());
     }
 
     // The port panel opened 4 s before the toggle stays a further 5 s from the click.
-    rig.form.Click("Command33");
+    rig.form.Click(ControlId::Command33);
     rig.clock.advance(4000);
-    rig.form.Click("Command34");
+    rig.form.Click(ControlId::Command34);
     rig.clock.advance(4999);
-    EXPECT_TRUE(rig.window.visible("Frame8"));
+    EXPECT_TRUE(rig.window.visible(ControlId::Frame8));
     rig.clock.advance(1);
-    EXPECT_FALSE(rig.window.visible("Frame8"));
+    EXPECT_FALSE(rig.window.visible(ControlId::Frame8));
     EXPECT_FALSE(rig.Timer3.enabled());
 }
 
@@ -105,13 +113,13 @@ class ManualEntry : public ExpandedView {};
 
 TEST_F(ManualEntry, SendsTheTextExactlyAsTypedWithTheAddress) {
     const std::string_view typed[] = {"CR9", "cr0", "CR0 ", "", " C 0 0", "CF IMAGE REAL"};
-    rig.form.Click("Option5");
+    rig.form.Click(ControlId::Option5);
     for (const std::string_view text : typed) {
-        rig.window.setText("Text1", text);
-        ASSERT_TRUE(rig.form.Click("Command95"));
+        rig.type(text);
+        ASSERT_TRUE(rig.form.Click(ControlId::Command95));
         EXPECT_EQ(rig.serial.writes.back(), "A001" + std::string(text) + "\r");
-        EXPECT_EQ(rig.form.state.ManualCommand, text);
-        EXPECT_EQ(rig.window.text("Text1"), text);  // kept for another send
+        EXPECT_EQ(rig.form.state().ManualCommand, text);
+        EXPECT_EQ(rig.window.text(ControlId::Text1), text);  // kept for another send
     }
     EXPECT_EQ(rig.Timer2.interval(), 2000);
     EXPECT_EQ(rig.Timer4.interval(), 2500);
@@ -133,38 +141,37 @@ TEST_F(ManualEntry, TypedQueriesAreDecodedOnlyWhenExact) {
     for (const QueryCase& c : cases) {
         test::Rig r;
         r.load();
-        r.form.Click("Option5");
-        r.window.setText("Text1", c.typed);
-        r.form.Click("Command95");
+        r.form.Click(ControlId::Option5);
+        r.type(c.typed);
+        r.form.Click(ControlId::Command95);
         r.serial.arrive(c.reply);
-        EXPECT_EQ(r.label("Label22"), c.readout) << c.typed;
+        EXPECT_EQ(r.label(ControlId::Label22), c.readout) << c.typed;
     }
 }
 
 TEST_F(ManualEntry, TextOutsideAsciiIsRefusedAndNothingChanges) {
-    rig.window.setText("Text1", "CR0");
-    rig.form.Click("Command95");
-    rig.window.setText("Text1",
-                       "C\xC3\xA9"
+    rig.type("CR0");
+    rig.form.Click(ControlId::Command95);
+    rig.type("C\xC3\xA9"
                        "0");  // "Cé0"
-    rig.form.Click("Command95");
+    rig.form.Click(ControlId::Command95);
     EXPECT_EQ(rig.serial.writes.size(), 1u);
     ASSERT_EQ(rig.window.boxes.size(), 1u);
     EXPECT_EQ(rig.window.boxes[0].title, "VELDAKON");
-    EXPECT_EQ(rig.form.state.ManualCommand, "CR0");
-    EXPECT_EQ(rig.form.state.LastCommand, "CR0\r");
+    EXPECT_EQ(rig.form.state().ManualCommand, "CR0");
+    EXPECT_EQ(rig.form.state().LastCommand, "CR0\r");
 }
 
 TEST_F(ManualEntry, ClsEmptiesTheBoxOnlyAndThenSendSendsABareFrame) {
-    rig.form.Click("Option4");
-    rig.window.setText("Text1", "C00");
-    rig.form.Click("Command95");
+    rig.form.Click(ControlId::Option4);
+    rig.type("C00");
+    rig.form.Click(ControlId::Command95);
     rig.serial.arrive("\x06");
-    rig.form.Click("Command96");
-    EXPECT_EQ(rig.window.text("Text1"), "");
-    EXPECT_EQ(rig.form.state.ManualCommand, "C00");
-    EXPECT_EQ(rig.label("Label12"), " ACK ");
-    rig.form.Click("Command95");
+    rig.form.Click(ControlId::Command96);
+    EXPECT_EQ(rig.window.text(ControlId::Text1), "");
+    EXPECT_EQ(rig.form.state().ManualCommand, "C00");
+    EXPECT_EQ(rig.label(ControlId::Label12), " ACK ");
+    rig.form.Click(ControlId::Command95);
     EXPECT_EQ(rig.serial.writes.back(), "AFFF\r");
 }
 

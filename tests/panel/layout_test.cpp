@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/form.h"
+#include "support/fakes.h"
 
 namespace pj {
 namespace {
@@ -33,40 +34,46 @@ TEST(Layout, HoldsTheDesignedNumberOfEachKindAndTheDesignedTimers) {
 }
 
 TEST(Layout, NamesAndFocusPositionsAreUnique) {
-    std::set<std::string_view> names;
+    std::set<ControlId> ids;
+    std::set<std::string_view> lines;
     std::set<int> tabs;
     const Control* first = nullptr;
     for (const Control& c : layoutControls()) {
-        EXPECT_TRUE(names.insert(c.name).second) << c.name << " appears twice";
-        EXPECT_EQ(findControl(c.name), &c);
+        EXPECT_TRUE(ids.insert(c.id).second) << c.id << " appears twice";
+        EXPECT_EQ(findControl(c.id), &c);
+        EXPECT_EQ(controlFromName(controlName(c.id)), c.id);
         const bool focusable = c.kind == ControlKind::Button || c.kind == ControlKind::Option ||
                                c.kind == ControlKind::TextBox;
-        EXPECT_EQ(c.tab > 0, focusable) << c.name;
+        EXPECT_EQ(c.tab > 0, focusable) << c.id;
         if (c.tab > 0) {
-            EXPECT_TRUE(tabs.insert(c.tab).second) << c.name << " shares tab " << c.tab;
+            EXPECT_TRUE(tabs.insert(c.tab).second) << c.id << " shares tab " << c.tab;
             first = first == nullptr || c.tab < first->tab ? &c : first;
         }
     }
     for (const OutlineLine& l : outlineLines()) {
-        EXPECT_TRUE(names.insert(l.name).second) << l.name << " appears twice";
+        EXPECT_TRUE(lines.insert(l.name).second) << l.name << " appears twice";
+        EXPECT_FALSE(controlFromName(l.name)) << l.name << " is also a control";
     }
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->name, "Command17");
-    EXPECT_EQ(findControl("Frame3"), nullptr);
+    EXPECT_EQ(first->id, ControlId::Command17);
+    // Every control but the window itself is in the table, and no name stands for two.
+    EXPECT_EQ(ids.size() + 1, kControlCount);
+    EXPECT_EQ(findControl(ControlId::Form1), nullptr);
+    EXPECT_FALSE(controlFromName("Frame3"));
 }
 
 TEST(Layout, ContainersComeFirstAndHoldTheirContents) {
-    std::set<std::string_view> seen{kForm.name};
+    std::set<ControlId> seen{kForm.id};
     for (const Control& c : layoutControls()) {
-        ASSERT_TRUE(seen.contains(c.parent)) << c.name << " before its container " << c.parent;
-        seen.insert(c.name);
+        ASSERT_TRUE(seen.contains(c.parent)) << c.id << " before its container " << c.parent;
+        seen.insert(c.id);
         const Control* parent = findControl(c.parent);
-        EXPECT_TRUE(parent == nullptr || parent->isContainer()) << c.name << " in " << c.parent;
+        EXPECT_TRUE(parent == nullptr || parent->isContainer()) << c.id << " in " << c.parent;
         const int width = parent != nullptr ? parent->width : kForm.clientWidth;
         const int height = parent != nullptr ? parent->height : kForm.clientHeight;
-        EXPECT_TRUE(c.left >= 0 && c.top >= 0) << c.name;
-        EXPECT_LE(c.left + c.width, width) << c.name << " sticks out of " << c.parent;
-        EXPECT_LE(c.top + c.height, height) << c.name << " sticks out of " << c.parent;
+        EXPECT_TRUE(c.left >= 0 && c.top >= 0) << c.id;
+        EXPECT_LE(c.left + c.width, width) << c.id << " sticks out of " << c.parent;
+        EXPECT_LE(c.top + c.height, height) << c.id << " sticks out of " << c.parent;
     }
 }
 
@@ -77,32 +84,32 @@ TEST(Layout, SiblingsOverlapByOnePixelAtMostExceptThePortPanelOverCom) {
                 std::min(a.left + a.width, b->left + b->width) - std::max(a.left, b->left);
             const int overlapY =
                 std::min(a.top + a.height, b->top + b->height) - std::max(a.top, b->top);
-            if (b->name <= a.name || overlapX <= 0 || overlapY <= 0) {
+            if (b->id <= a.id || overlapX <= 0 || overlapY <= 0) {
                 continue;
             }
-            if (a.name == "Command33" && b->name == "Frame8") {
+            if (a.id == ControlId::Command33 && b->id == ControlId::Frame8) {
                 EXPECT_EQ(overlapX * overlapY, a.width * a.height) << "COM not covered";
                 continue;
             }
-            EXPECT_LE(std::min(overlapX, overlapY), kTwipsPerPixel) << a.name << " / " << b->name;
+            EXPECT_LE(std::min(overlapX, overlapY), kTwipsPerPixel) << a.id << " / " << b->id;
         }
     }
 }
 
 TEST(Layout, StartStateHidesThePortPanelAndDataButtonAndSelectsTwoOptions) {
-    std::vector<std::string_view> hidden;
-    std::vector<std::string_view> selected;
+    std::vector<ControlId> hidden;
+    std::vector<ControlId> selected;
     for (const Control& c : layoutControls()) {
         if (!c.visibleAtStart()) {
-            hidden.push_back(c.name);
+            hidden.push_back(c.id);
         }
         if (c.selectedAtStart()) {
-            EXPECT_EQ(c.kind, ControlKind::Option) << c.name;
-            selected.push_back(c.name);
+            EXPECT_EQ(c.kind, ControlKind::Option) << c.id;
+            selected.push_back(c.id);
         }
     }
-    EXPECT_EQ(hidden, (std::vector<std::string_view>{"Frame8", "Command34"}));
-    EXPECT_EQ(selected, (std::vector<std::string_view>{"Option9", "Option3"}));
+    EXPECT_EQ(hidden, (std::vector<ControlId>{ControlId::Frame8, ControlId::Command34}));
+    EXPECT_EQ(selected, (std::vector<ControlId>{ControlId::Option9, ControlId::Option3}));
 }
 
 // The bands of the client area, top to bottom, and the least outer height showing each.
@@ -132,13 +139,13 @@ TEST(Layout, EachOuterHeightShowsWholeExactlyTheBandsItShouldShow) {
         const int clientRows = clientHeightPx(outer);
         for (const Control& c : layoutControls()) {
             const Band* band = bandOf(windowRect(c));
-            ASSERT_NE(band, nullptr) << c.name << " lies between bands";
+            ASSERT_NE(band, nullptr) << c.id << " lies between bands";
             const Rect px = windowPixelRect(c);
             EXPECT_EQ(px.bottom() <= clientRows, outer >= band->shownFrom)
-                << c.name << " in the " << band->name << " at outer height " << outer;
+                << c.id << " in the " << band->name << " at outer height " << outer;
             // At the start height nothing below the upper panel peeks in.
             if (outer == kHeightCompact && band != &kBands[0]) {
-                EXPECT_GE(px.top, clientRows) << c.name;
+                EXPECT_GE(px.top, clientRows) << c.id;
             }
         }
     }
@@ -151,13 +158,13 @@ TEST(Layout, PixelRectanglesRoundEachEdgeSoNeighboursKeepTouching) {
         EXPECT_EQ(px,
                   (Rect{twipsToPixels(t.left), twipsToPixels(t.top),
                         twipsToPixels(t.right()) - px.left, twipsToPixels(t.bottom()) - px.top}))
-            << c.name;
+            << c.id;
         const Control* parent = findControl(c.parent);
         const Rect origin = parent != nullptr ? windowPixelRect(*parent) : Rect{};
         const Rect local = pixelRectInParent(c);
         EXPECT_EQ(
             (Rect{local.left + origin.left, local.top + origin.top, local.width, local.height}), px)
-            << c.name;
+            << c.id;
     }
     EXPECT_EQ(twipsToPixels(7), 0);
     EXPECT_EQ(twipsToPixels(8), 1);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <string>
 
 #include "panel/hold.h"
@@ -13,11 +15,11 @@ class PressHold : public ::testing::Test {
     void SetUp() override { rig.load(); }
     std::size_t frames() const { return rig.serial.writes.size(); }
     test::Rig rig;
-    WindowState& state = rig.form.state;
+    WindowState state() const { return rig.form.state(); }
 };
 
 struct HoldCase {
-    std::string_view control;
+    ControlId control;
     std::string_view frame;
     int period;
 };
@@ -44,12 +46,12 @@ TEST_P(HoldPeriods, HoldOfNPeriodsSendsOnePlusNFrames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, HoldPeriods,
-                         ::testing::Values(HoldCase{"Command15", "C47\r", 105},   // fast
-                                           HoldCase{"Command61", "C60\r", 105},   // fast
-                                           HoldCase{"Command48", "C30\r", 250},   // slow
-                                           HoldCase{"Command91", "C91\r", 250},   // slow
-                                           HoldCase{"Command6", "C3F\r", 500},    // select
-                                           HoldCase{"Command5", "C3C\r", 200}));  // cursor
+                         ::testing::Values(HoldCase{ControlId::Command15, "C47\r", 105},   // fast
+                                           HoldCase{ControlId::Command61, "C60\r", 105},   // fast
+                                           HoldCase{ControlId::Command48, "C30\r", 250},   // slow
+                                           HoldCase{ControlId::Command91, "C91\r", 250},   // slow
+                                           HoldCase{ControlId::Command6, "C3F\r", 500},    // select
+                                           HoldCase{ControlId::Command5, "C3C\r", 200}));  // cursor
 
 TEST(HoldTable, CodesAndControlsAreUniqueAndRoundTrip) {
     for (const HoldButton& b : kHoldButtons) {
@@ -61,19 +63,19 @@ TEST(HoldTable, CodesAndControlsAreUniqueAndRoundTrip) {
 }
 
 TEST_F(PressHold, PressSetsItsClassPeriodsAfterItsOwnSend) {
-    rig.form.MouseDown("Command50");  // keystone up, slow
+    rig.form.MouseDown(ControlId::Command50);  // keystone up, slow
     EXPECT_EQ(rig.Timer1.interval(), 250);
     EXPECT_EQ(rig.Timer2.interval(), 200);
     EXPECT_EQ(rig.Timer4.interval(), 245);
-    EXPECT_EQ(state.RepeatCode, 19);
+    EXPECT_EQ(state().RepeatCode, 19);
     EXPECT_TRUE(rig.Timer1.enabled());
     // The reply window of the first frame already runs with the new period.
     rig.clock.advance(200);
-    EXPECT_EQ(rig.label("Label12"), " X X X X");
+    EXPECT_EQ(rig.label(ControlId::Label12), " X X X X");
 }
 
 struct CursorCase {
-    std::string_view before;  // a click or a press-and-release that comes first
+    std::optional<ControlId> before;  // a click or a press-and-release that comes first
     bool isHold;
     int repeat;
     int replyWindow;
@@ -87,61 +89,61 @@ TEST_P(CursorPad, TimingFollowsWhatCameBefore) {
     test::Rig rig;
     rig.load();
     if (c.isHold) {
-        rig.form.MouseDown(c.before);
-        rig.form.MouseUp(c.before);
-    } else if (!c.before.empty()) {
-        rig.form.Click(c.before);
+        rig.form.MouseDown(*c.before);
+        rig.form.MouseUp(*c.before);
+    } else if (c.before) {
+        rig.form.Click(*c.before);
     }
     rig.clock.advance(3000);
     rig.serial.writes.clear();
 
-    rig.form.MouseDown("Command8");  // cursor right
+    rig.form.MouseDown(ControlId::Command8);  // cursor right
     EXPECT_EQ(rig.Timer1.interval(), c.repeat);
     EXPECT_EQ(rig.Timer2.interval(), c.replyWindow);
     EXPECT_EQ(rig.Timer4.interval(), c.displayHold);
     rig.clock.advance(c.repeat * 10);
     EXPECT_EQ(rig.serial.writes.size(), 11u);
-    rig.form.MouseUp("Command8");
+    rig.form.MouseUp(ControlId::Command8);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, CursorPad,
-    ::testing::Values(CursorCase{"", false, 200, 500, 1000},            // nothing before
-                      CursorCase{"Command13", false, 200, 150, 190},    // "A-PC Adj"
-                      CursorCase{"Command23", false, 200, 150, 190},    // "MENU" "ON"
-                      CursorCase{"Command49", true, 5, 5, 5},           // "D.Zoom" release
-                      CursorCase{"Command36", true, 105, 500, 1000}));  // after a focus hold
+    ::testing::Values(CursorCase{std::nullopt, false, 200, 500, 1000},            // nothing before
+                      CursorCase{ControlId::Command13, false, 200, 150, 190},    // "A-PC Adj"
+                      CursorCase{ControlId::Command23, false, 200, 150, 190},    // "MENU" "ON"
+                      CursorCase{ControlId::Command49, true, 5, 5, 5},           // "D.Zoom" release
+                      CursorCase{ControlId::Command36, true, 105, 500, 1000}));  // after a focus hold
 
 TEST_F(PressHold, ReleaseStopsRestoresAndClearsInOrder) {
-    rig.form.Click("Command10");  // picture mode: 2000 / 2500
-    rig.form.MouseDown("Command15");
+    rig.form.Click(ControlId::Command10);  // picture mode: 2000 / 2500
+    rig.form.MouseDown(ControlId::Command15);
     rig.serial.arrive("x");
     rig.clock.advance(50);
-    rig.form.MouseUp("Command15");
+    rig.form.MouseUp(ControlId::Command15);
 
-    EXPECT_EQ(state.RepeatCode, 0);
+    EXPECT_EQ(state().RepeatCode, 0);
     EXPECT_FALSE(rig.Timer1.enabled());
     EXPECT_FALSE(rig.Timer2.enabled());
     EXPECT_TRUE(rig.Timer4.enabled());
-    EXPECT_EQ(rig.label("Label11"), "");
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label11), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
     EXPECT_EQ(rig.Timer2.interval(), 500);
     EXPECT_EQ(rig.Timer4.interval(), 1000);
-    EXPECT_EQ(state.RxBuffer, "");
-    EXPECT_EQ(state.AwaitingReply, 0);  // untouched by the release; the reply reset it
+    EXPECT_EQ(state().RxBuffer, "");
+    EXPECT_EQ(state().AwaitingReply, 0);  // untouched by the release; the reply reset it
 
     // A reply after the release stands on its own; the hold clears it a second later.
     rig.serial.arrive("00\r");
-    EXPECT_EQ(rig.label("Label12"), " 0 0 CR ");
+    EXPECT_EQ(rig.label(ControlId::Label12), " 0 0 CR ");
     rig.clock.advance(1000);
-    EXPECT_EQ(rig.label("Label12"), "");
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
 }
 
 TEST_F(PressHold, RepeatUsesTheAddressSelectedAtThatMoment) {
-    rig.form.MouseDown("Command36");
-    rig.form.Click("Option7");
+    rig.form.MouseDown(ControlId::Command36);
+    rig.form.Click(ControlId::Option7);
     rig.clock.advance(105);
-    rig.form.MouseUp("Command36");
+    rig.form.MouseUp(ControlId::Command36);
     ASSERT_EQ(frames(), 2u);
     EXPECT_EQ(rig.serial.writes[0], "C4B\r");
     EXPECT_EQ(rig.serial.writes[1], "A003C4B\r");
@@ -165,10 +167,10 @@ class Pacing : public PressHold {
   protected:
     void SetUp() override {
         PressHold::SetUp();
-        rig.form.Click("Option10");  // 9600
-        rig.form.Click("Option4");   // "ALL": eight-byte frames
-        rig.form.MouseDown("Command48");
-        rig.form.MouseUp("Command48");  // cursor pad now repeats every 5 ms
+        rig.form.Click(ControlId::Option10);  // 9600
+        rig.form.Click(ControlId::Option4);   // "ALL": eight-byte frames
+        rig.form.MouseDown(ControlId::Command48);
+        rig.form.MouseUp(ControlId::Command48);  // cursor pad now repeats every 5 ms
         rig.clock.advance(2000);
         rig.serial.writes.clear();
     }
@@ -186,7 +188,7 @@ TEST_F(Pacing, FastRepeatKeepsTheLineFullWithoutQueueingBehindIt) {
             wireFreeUs = std::max(wireFreeUs, now) + frameUs;
         }
     };
-    rig.form.MouseDown("Command5");
+    rig.form.MouseDown(ControlId::Command5);
     account();
     for (int ms = 0; ms < 1000; ++ms) {
         rig.clock.advance(1);
@@ -195,17 +197,17 @@ TEST_F(Pacing, FastRepeatKeepsTheLineFullWithoutQueueingBehindIt) {
     // About one frame per frame time: the line is kept busy, not flooded.
     EXPECT_GE(frames(), 115u);
     EXPECT_LE(frames(), 122u);
-    rig.form.MouseUp("Command5");
+    rig.form.MouseUp(ControlId::Command5);
     const std::size_t atRelease = frames();
     rig.clock.advance(100);
     EXPECT_EQ(frames(), atRelease);  // nothing was left waiting to go out after the release
 }
 
 TEST_F(Pacing, PressIsNeverHeldBack) {
-    rig.form.MouseDown("Command5");
+    rig.form.MouseDown(ControlId::Command5);
     rig.clock.advance(5);
-    rig.form.MouseUp("Command5");
-    rig.form.MouseDown("Command7");
+    rig.form.MouseUp(ControlId::Command5);
+    rig.form.MouseDown(ControlId::Command7);
     EXPECT_EQ(rig.serial.writes.back(), "AFFFC3D\r");
 }
 

@@ -8,7 +8,7 @@ namespace pj {
 namespace {
 
 struct AddressCase {
-    std::string_view option;
+    ControlId option;
     std::string_view frame;  // the power-on command as it goes out
 };
 
@@ -20,19 +20,18 @@ TEST_P(AddressTest, EveryFrameCarriesTheSelectedAddress) {
     ASSERT_TRUE(rig.form.Click(GetParam().option));
     // The click itself sends nothing and touches neither the port nor the labels.
     EXPECT_TRUE(rig.serial.writes.empty());
-    EXPECT_EQ(rig.label("Label11"), "");
+    EXPECT_EQ(rig.label(ControlId::Label11), "");
 
-    rig.form.state.LastCommand = buildFrame(rig.form.state.AddressPrefix, "C00");
-    rig.form.Hyouji(rig.form.state.LastCommand, kHyoujiSend);
+    rig.form.send("C00");
     ASSERT_EQ(rig.serial.writes.size(), 1u);
     EXPECT_EQ(rig.serial.writes[0], GetParam().frame);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, AddressTest,
-    ::testing::Values(AddressCase{"Option3", "C00\r"}, AddressCase{"Option4", "AFFFC00\r"},
-                      AddressCase{"Option5", "A001C00\r"}, AddressCase{"Option6", "A002C00\r"},
-                      AddressCase{"Option7", "A003C00\r"}, AddressCase{"Option8", "A004C00\r"}));
+    ::testing::Values(AddressCase{ControlId::Option3, "C00\r"}, AddressCase{ControlId::Option4, "AFFFC00\r"},
+                      AddressCase{ControlId::Option5, "A001C00\r"}, AddressCase{ControlId::Option6, "A002C00\r"},
+                      AddressCase{ControlId::Option7, "A003C00\r"}, AddressCase{ControlId::Option8, "A004C00\r"}));
 
 TEST(Frame, JoinsPrefixAndTextWithNoSeparator) {
     EXPECT_EQ(buildFrame("A003", "CF IMAGE REAL"), "A003CF IMAGE REAL\r");
@@ -42,11 +41,11 @@ TEST(Frame, JoinsPrefixAndTextWithNoSeparator) {
 TEST(Frame, ChangingTheAddressAppliesFromTheNextFrameAndReclickingChangesNothing) {
     test::Rig rig;
     rig.load();
-    rig.form.Click("Option5");
-    rig.form.Click("Option5");
-    EXPECT_EQ(rig.form.state.AddressPrefix, "A001");
-    rig.form.Click("Option3");
-    EXPECT_EQ(rig.form.state.AddressPrefix, "");
+    rig.form.Click(ControlId::Option5);
+    rig.form.Click(ControlId::Option5);
+    EXPECT_EQ(rig.form.state().AddressPrefix, "A001");
+    rig.form.Click(ControlId::Option3);
+    EXPECT_EQ(rig.form.state().AddressPrefix, "");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "link/echo.h"
 #include "status/queries.h"
+#include "support/control_print.h"
 
 namespace pj {
 namespace {

@@ -73,45 +73,41 @@ void VirtualClock::advance(std::int64_t ms) {
 
 // ---- serial ----
 
-SerialError FakeSerial::setCommPort(int port) {
+SerialResult FakeSerial::setCommPort(int port) {
     if (open_) {
-        return "the port is open";
+        return SerialResult::failed("the port is open");
     }
     port_ = port;
-    return std::nullopt;
+    return SerialResult::done();
 }
 
-SerialError FakeSerial::setSettings(std::string_view s) {
+SerialResult FakeSerial::setSettings(std::string_view s) {
     settings = s;
-    return std::nullopt;
+    return SerialResult::done();
 }
 
-SerialError FakeSerial::setPortOpen(bool open) {
+SerialResult FakeSerial::setPortOpen(bool open) {
     if (open == open_) {
-        return open ? SerialError{"the port is already open"} : std::nullopt;
+        return open ? SerialResult::failed("the port is already open") : SerialResult::done();
     }
     if (open) {
         if (const auto failure = openFailure.find(port_); failure != openFailure.end()) {
-            return failure->second;
+            return SerialResult::failed(failure->second);
         }
         ++opens;
     } else {
         ++closes;
     }
     open_ = open;
-    return std::nullopt;
+    return SerialResult::done();
 }
 
-SerialError FakeSerial::output(std::string_view bytes) {
+SerialResult FakeSerial::output(std::string_view bytes) {
     if (!open_) {
-        return "the port is not open";
+        return SerialResult::failed("the port is not open");
     }
     writes.emplace_back(bytes);
-    return std::nullopt;
-}
-
-std::string FakeSerial::input() {
-    return std::exchange(pending_, {});
+    return SerialResult::done();
 }
 
 std::string FakeSerial::wire() const {
@@ -123,20 +119,18 @@ std::string FakeSerial::wire() const {
 }
 
 void FakeSerial::arrive(std::string_view bytes) {
-    pending_ += bytes;
-    raiseEvent(kCommEvReceive);
+    raiseEvent({CommEvent::Kind::Receive, std::string(bytes)});
 }
 
-void FakeSerial::raiseEvent(int event) {
-    event_ = event;
+void FakeSerial::raiseEvent(const CommEvent& event) {
     if (onComm_) {
-        onComm_();
+        onComm_(event);
     }
 }
 
 void FakeSerial::loseDevice() {
     open_ = false;
-    raiseEvent(kCommEvDeviceLost);
+    raiseEvent({CommEvent::Kind::DeviceLost, "the device went away"});
 }
 
 void Rig::load() {

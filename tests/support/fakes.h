@@ -14,6 +14,7 @@
 #include "app/timer.h"
 #include "app/window.h"
 #include "link/serial_control.h"
+#include "support/control_print.h"
 
 namespace pj::test {
 
@@ -58,23 +59,23 @@ class VirtualClock final : public Clock {
     std::multimap<std::int64_t, std::function<void()>> actions_;
 };
 
-// Records everything written and hands the core whatever a test queues as arrivals.
+// Records everything written and hands the core whatever a test makes arrive.
 class FakeSerial final : public SerialControl {
   public:
-    SerialError setCommPort(int port) override;
+    SerialResult setCommPort(int port) override;
     int commPort() const override { return port_; }
-    SerialError setSettings(std::string_view settings) override;
+    SerialResult setSettings(std::string_view settings) override;
     bool portOpen() const override { return open_; }
-    SerialError setPortOpen(bool open) override;
-    SerialError output(std::string_view bytes) override;
-    std::string input() override;
-    int commEvent() const override { return event_; }
-    void setOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
+    SerialResult setPortOpen(bool open) override;
+    SerialResult output(std::string_view bytes) override;
+    void setOnComm(std::function<void(const CommEvent&)> handler) override {
+        onComm_ = std::move(handler);
+    }
 
     // Test side.
-    void arrive(std::string_view bytes);  // queues bytes and raises the receive event
-    void raiseEvent(int event);           // a communication event with no data
-    void loseDevice();                    // the device goes away while open
+    void arrive(std::string_view bytes);   // raises the receive event with these bytes
+    void raiseEvent(const CommEvent& event);
+    void loseDevice();                     // the device goes away while open
 
     std::vector<std::string> writes;         // one entry per output call
     std::string wire() const;                // everything written, joined
@@ -86,9 +87,7 @@ class FakeSerial final : public SerialControl {
   private:
     int port_ = 1;
     bool open_ = false;
-    int event_ = 0;
-    std::string pending_;
-    std::function<void()> onComm_;
+    std::function<void(const CommEvent&)> onComm_;
 };
 
 // The tests' window keeps what the core shows, as the command line's does.
@@ -115,7 +114,12 @@ struct Rig : FakeTimers {
 
     // Start-up, then forgets what start-up did on the wire and the port counters.
     void load();
-    std::string label(std::string_view name) const { return window.caption(name); }
+    std::string label(ControlId id) const { return window.caption(id); }
+    // The operator types `text` into the entry box: the box shows it and tells the core.
+    void type(std::string_view text) {
+        window.setText(ControlId::Text1, text);
+        form.Change(ControlId::Text1, text);
+    }
 };
 
 }  // namespace pj::test

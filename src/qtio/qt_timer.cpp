@@ -1,4 +1,4 @@
-#include "shell/qt_timer.h"
+#include "qtio/qt_timer.h"
 
 namespace pj {
 

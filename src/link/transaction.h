@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/form_observer.h"
+#include "app/timer.h"
+#include "app/window.h"
+#include "link/line_pacer.h"
+#include "link/serial_control.h"
+
+namespace pj {
+
+// Modes of Hyouji.
+inline constexpr std::uint8_t kHyoujiSend = 1;
+inline constexpr std::uint8_t kHyoujiReceived = 2;
+
+// The reply window and the display hold as the window is designed, in milliseconds.
+inline constexpr int kTimer2Design = 500;
+inline constexpr int kTimer4Design = 1000;
+
+inline constexpr std::string_view kNoReplyMark = " X X X X";
+inline constexpr std::string_view kNotSentMark = " NOT SENT - ";
+
+// The most the receive buffer holds; older characters give way to newer ones.
+inline constexpr std::size_t kRxBufferCap = 1024;
+
+// The one road by which a command leaves and a reply comes back: the frame, Hyouji, the
+// receive buffer, the reply window (Timer2), the display hold (Timer4) and the three data
+// lines TXD, RXD and STATUS.
+class Transaction {
+  public:
+    Transaction(Window& window, SerialControl& serial, Timer& replyWindow, Timer& displayHold,
+                LinePacer& pacer);
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // The address put in front of every frame: empty, "AFFF" or "A001" to "A004".
+    void setAddressPrefix(std::string_view prefix) { addressPrefix_ = prefix; }
+    const std::string& addressPrefix() const { return addressPrefix_; }
+
+    // Builds the frame for `command` with the current address into LastCommand and sends it.
+    void send(std::string_view command);
+    // Sends (mode 1) or shows as received (mode 2) `text`.
+    void Hyouji(std::string_view text, std::uint8_t mode);
+    // One arrival from the line.
+    void receive(std::string_view bytes);
+
+    // Sticky periods: they stay in force for every later send until set again.
+    void setReplyWindow(int ms) { replyWindow_.setInterval(ms); }
+    void setDisplayHold(int ms) { displayHold_.setInterval(ms); }
+    // What the release of a press-and-hold button does: the reply window is closed and
+    // forgotten, the sent and received lines emptied, the display hold started afresh and
+    // both periods set back to their design.
+    void release();
+    // Switches both timers off for good.
+    void stop();
+
+    void Timer2_Timer();
+    void Timer4_Timer();
+
+    void setObserver(FormObserver* observer) { observer_ = observer; }
+
+    const std::string& lastCommand() const { return lastCommand_; }
+    const std::string& rxBuffer() const { return rxBuffer_; }
+    std::uint8_t awaitingReply() const { return awaitingReply_; }
+    std::int16_t pressureValue() const { return pressureValue_; }
+
+  private:
+    void decodeStatus();
+    void showReceived(std::string echo);
+
+    Window& window_;
+    SerialControl& serial_;
+    Timer& replyWindow_;
+    Timer& displayHold_;
+    LinePacer& pacer_;
+    FormObserver* observer_ = nullptr;
+
+    std::string addressPrefix_;
+    std::string lastCommand_;
+    std::string rxBuffer_;
+    std::uint8_t awaitingReply_ = 0;
+    std::int16_t pressureValue_ = 0;
+    // What the RXD line shows now: the decoding reads it, as the operator does.
+    std::string shownReceived_;
+};
+
+}  // namespace pj

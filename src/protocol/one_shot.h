@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/control_id.h"
+#include "link/transaction.h"
+#include "panel/repeater.h"
+
+namespace pj {
+
+// The one-shot buttons: the catalogue's fixed commands with the side effects of their
+// families, the status query buttons, and the projector address selector.
+class OneShotButtons {
+  public:
+    OneShotButtons(Transaction& transaction, Repeater& repeater);
+
+    // False for a control that is none of these.
+    bool click(ControlId control);
+
+  private:
+    Transaction& transaction_;
+    Repeater& repeater_;
+};
+
+}  // namespace pj

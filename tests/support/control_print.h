@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+
+#include "app/control_id.h"
+
+namespace pj {
+
+// Test failures name a control as the layout does.
+inline std::ostream& operator<<(std::ostream& out, ControlId id) {
+    return out << controlName(id);
+}
+
+}  // namespace pj
