@@ -155,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         rig.form.Click(ControlId::Option2);
                         break;
                     case 4:
-                        rig.form.Click(in.byte() % 2 == 0 ? ControlId::Option9 : ControlId::Option10);
+                        rig.form.Click(in.byte() % 2 == 0 ? ControlId::Option9
+                                                          : ControlId::Option10);
                         break;
                     default:
                         // The next opening of port 2 fails, or succeeds again.

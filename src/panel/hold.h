@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/control_id.h"
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include "app/control_id.h"
 
 namespace pj {
 

@@ -88,7 +88,7 @@ inline constexpr std::uint8_t kSelected = 4;  // the selected option of its grou
 struct Control {
     ControlId id;
     ControlKind kind;
-    ControlId parent;  // ControlId::Form1 for the window itself
+    ControlId parent;          // ControlId::Form1 for the window itself
     std::string_view caption;  // UTF-8
     int left;
     int top;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/control_id.h"
 #include <array>
 #include <string>
 #include <string_view>
+#include "app/control_id.h"
 
 namespace pj {
 

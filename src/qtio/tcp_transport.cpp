@@ -69,8 +69,7 @@ TcpTransport::TcpTransport(TcpEndpoint endpoint) : endpoint_(std::move(endpoint)
                      [this] { failed(QStringLiteral("the connection timed out")); });
     // Queued, so that an error met inside connectToHost() is reported after open() returns.
     QObject::connect(
-        &socket_, &QTcpSocket::connected, &socket_, [this] { connected(); },
-        Qt::QueuedConnection);
+        &socket_, &QTcpSocket::connected, &socket_, [this] { connected(); }, Qt::QueuedConnection);
     QObject::connect(
         &socket_, &QTcpSocket::errorOccurred, &socket_,
         [this](QAbstractSocket::SocketError error) {

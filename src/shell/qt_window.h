@@ -4,8 +4,8 @@
 
 #include <array>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/control_id.h"
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include "app/control_id.h"
 
 namespace pj {
 

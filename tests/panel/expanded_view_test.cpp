@@ -152,8 +152,9 @@ TEST_F(ManualEntry, TypedQueriesAreDecodedOnlyWhenExact) {
 TEST_F(ManualEntry, TextOutsideAsciiIsRefusedAndNothingChanges) {
     rig.type("CR0");
     rig.form.Click(ControlId::Command95);
-    rig.type("C\xC3\xA9"
-                       "0");  // "Cé0"
+    rig.type(
+        "C\xC3\xA9"
+        "0");  // "Cé0"
     rig.form.Click(ControlId::Command95);
     EXPECT_EQ(rig.serial.writes.size(), 1u);
     ASSERT_EQ(rig.window.boxes.size(), 1u);

@@ -108,11 +108,12 @@ TEST_P(CursorPad, TimingFollowsWhatCameBefore) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, CursorPad,
-    ::testing::Values(CursorCase{std::nullopt, false, 200, 500, 1000},            // nothing before
-                      CursorCase{ControlId::Command13, false, 200, 150, 190},    // "A-PC Adj"
-                      CursorCase{ControlId::Command23, false, 200, 150, 190},    // "MENU" "ON"
-                      CursorCase{ControlId::Command49, true, 5, 5, 5},           // "D.Zoom" release
-                      CursorCase{ControlId::Command36, true, 105, 500, 1000}));  // after a focus hold
+    ::testing::Values(CursorCase{std::nullopt, false, 200, 500, 1000},         // nothing before
+                      CursorCase{ControlId::Command13, false, 200, 150, 190},  // "A-PC Adj"
+                      CursorCase{ControlId::Command23, false, 200, 150, 190},  // "MENU" "ON"
+                      CursorCase{ControlId::Command49, true, 5, 5, 5},         // "D.Zoom" release
+                      CursorCase{ControlId::Command36, true, 105, 500,
+                                 1000}));  // after a focus hold
 
 TEST_F(PressHold, ReleaseStopsRestoresAndClearsInOrder) {
     rig.form.Click(ControlId::Command10);  // picture mode: 2000 / 2500

@@ -57,9 +57,12 @@ TEST(Catalogue, FamiliesHaveTheirSizesAndControlsAreUnique) {
 // Rows where the caption and the command part ways.
 TEST(Catalogue, CaptionsThatDifferFromTheirCommands) {
     const std::map<ControlId, std::pair<std::string_view, std::string_view>> rows{
-        {ControlId::Command42, {"CUSTAM4", "CF IMAGE CUSTOM4"}},  {ControlId::Command31, {"Nopmal", "C0F"}},
-        {ControlId::Command71, {"DVI", "CF INPUT2 DIGITAL"}},     {ControlId::Command80, {"RGB", "CF INPUT3 ANALOG"}},
-        {ControlId::Command68, {"S-VIDEO", "CF INPUT1 S-VIDEO"}}, {ControlId::Command23, {"ON", "C1C"}},
+        {ControlId::Command42, {"CUSTAM4", "CF IMAGE CUSTOM4"}},
+        {ControlId::Command31, {"Nopmal", "C0F"}},
+        {ControlId::Command71, {"DVI", "CF INPUT2 DIGITAL"}},
+        {ControlId::Command80, {"RGB", "CF INPUT3 ANALOG"}},
+        {ControlId::Command68, {"S-VIDEO", "CF INPUT1 S-VIDEO"}},
+        {ControlId::Command23, {"ON", "C1C"}},
     };
     for (const auto& [control, row] : rows) {
         const CatalogueEntry* entry = findCatalogueEntry(control);

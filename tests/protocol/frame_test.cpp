@@ -27,11 +27,13 @@ TEST_P(AddressTest, EveryFrameCarriesTheSelectedAddress) {
     EXPECT_EQ(rig.serial.writes[0], GetParam().frame);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, AddressTest,
-    ::testing::Values(AddressCase{ControlId::Option3, "C00\r"}, AddressCase{ControlId::Option4, "AFFFC00\r"},
-                      AddressCase{ControlId::Option5, "A001C00\r"}, AddressCase{ControlId::Option6, "A002C00\r"},
-                      AddressCase{ControlId::Option7, "A003C00\r"}, AddressCase{ControlId::Option8, "A004C00\r"}));
+INSTANTIATE_TEST_SUITE_P(Options, AddressTest,
+                         ::testing::Values(AddressCase{ControlId::Option3, "C00\r"},
+                                           AddressCase{ControlId::Option4, "AFFFC00\r"},
+                                           AddressCase{ControlId::Option5, "A001C00\r"},
+                                           AddressCase{ControlId::Option6, "A002C00\r"},
+                                           AddressCase{ControlId::Option7, "A003C00\r"},
+                                           AddressCase{ControlId::Option8, "A004C00\r"}));
 
 TEST(Frame, JoinsPrefixAndTextWithNoSeparator) {
     EXPECT_EQ(buildFrame("A003", "CF IMAGE REAL"), "A003CF IMAGE REAL\r");

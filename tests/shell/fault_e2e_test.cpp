@@ -34,29 +34,29 @@ TEST_F(Faults, DeviceVanishingWhileAReplyArrivesKeepsWhatCameAndSendsNothingMore
     start();
     bytewise(150ms);
     send("CR0");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 "; }));
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " 0 "; }));
     server->dropLine();
     ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); }));
     EXPECT_EQ(window.portNotice, "COM1 lost: the device went away");
-    EXPECT_EQ(window.caption("Label22"), "");  // half a code decodes to nothing
+    EXPECT_EQ(window.caption(ControlId::Label22), "");  // half a code decodes to nothing
 
     send("CR0");
-    EXPECT_EQ(window.caption("Label11"), " NOT SENT - COM1: the port is not open");
+    EXPECT_EQ(window.caption(ControlId::Label11), " NOT SENT - COM1: the port is not open");
     EXPECT_EQ(server->frameCount(), 1u);
 }
 
 TEST_F(Faults, DeviceVanishingWhileAButtonIsHeldStopsTheTrafficNotTheRepeat) {
     start();
-    form.MouseDown("Command15");  // "Zoom" "+", every 105 ms
+    form.MouseDown(ControlId::Command15);  // "Zoom" "+", every 105 ms
     runFor(350);
     const std::size_t sent = server->frameCount();
     EXPECT_GE(sent, 3u);
     server->dropLine();
     runFor(400);
     EXPECT_FALSE(serial.portOpen());
-    EXPECT_EQ(window.caption("Label11"), " NOT SENT - COM1: the port is not open");
-    form.MouseUp("Command15");
-    EXPECT_EQ(form.state.RepeatCode, 0);
+    EXPECT_EQ(window.caption(ControlId::Label11), " NOT SENT - COM1: the port is not open");
+    form.MouseUp(ControlId::Command15);
+    EXPECT_EQ(form.state().RepeatCode, 0);
     EXPECT_EQ(server->frameCount(), sent);
     EXPECT_TRUE(window.boxes.empty());
 }
@@ -65,20 +65,20 @@ TEST_F(Faults, ReplyOneByteAtATimeIsShownGrowingAndDecodedWhenWhole) {
     start();
     bytewise(40ms);
     send("CR0");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 "; }));
-    EXPECT_EQ(window.caption("Label22"), "");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 0 CR "; }));
-    EXPECT_EQ(window.caption("Label22"), " Power ON");
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " 0 "; }));
+    EXPECT_EQ(window.caption(ControlId::Label22), "");
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " 0 0 CR "; }));
+    EXPECT_EQ(window.caption(ControlId::Label22), " Power ON");
 }
 
 TEST_F(Faults, ReplyAfterItsWindowIsMarkedMissingThenShownAndDecoded) {
     start();
     projector([](sim::Projector& p) { p.settings().replyDelay = 700ms; });
     send("CR0");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " X X X X"; }));
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 0 CR "; }));
-    EXPECT_EQ(window.caption("Label22"), " Power ON");
-    EXPECT_EQ(form.state.AwaitingReply, 0);
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " X X X X"; }));
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " 0 0 CR "; }));
+    EXPECT_EQ(window.caption(ControlId::Label22), " Power ON");
+    EXPECT_EQ(form.state().AwaitingReply, 0);
 }
 
 TEST_F(Faults, ReplyThatNeverEndsStaysBoundedAndIsDroppedWithItsWindow) {
@@ -91,10 +91,10 @@ TEST_F(Faults, ReplyThatNeverEndsStaysBoundedAndIsDroppedWithItsWindow) {
         }
     });
     send("CR3");
-    ASSERT_TRUE(runUntil([&] { return form.state.RxBuffer.size() == kRxBufferCap; }));
-    EXPECT_LE(window.caption("Label12").size(), 1 + 2 * kRxBufferCap);
-    EXPECT_EQ(window.caption("Label22").size(), 38 + std::string(" Hour Use").size());
-    ASSERT_TRUE(runUntil([&] { return form.state.RxBuffer.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return form.state().RxBuffer.size() == kRxBufferCap; }));
+    EXPECT_LE(window.caption(ControlId::Label12).size(), 1 + 2 * kRxBufferCap);
+    EXPECT_EQ(window.caption(ControlId::Label22).size(), 38 + std::string(" Hour Use").size());
+    ASSERT_TRUE(runUntil([&] { return form.state().RxBuffer.empty(); }));
     EXPECT_TRUE(serial.portOpen());
 }
 
@@ -102,11 +102,11 @@ TEST_F(Faults, SpeedChangeInTheMiddleOfAReplyKeepsThePortAndTheRestOfTheReply) {
     start();
     bytewise(100ms);
     send("CR0");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 "; }));
-    form.Click("Option10");
-    EXPECT_EQ(form.state.LineSettings, "9600,N,8,1");
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " 0 "; }));
+    form.Click(ControlId::Option10);
+    EXPECT_EQ(form.state().LineSettings, "9600,N,8,1");
     EXPECT_TRUE(serial.portOpen());
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label22") == " Power ON"; }));
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label22) == " Power ON"; }));
     EXPECT_TRUE(window.boxes.empty());
 }
 
@@ -141,7 +141,7 @@ TEST_F(Faults, NoiseFloodAtLineRateForThirtySeconds) {
     const std::clock_t cpuBefore = std::clock();
     std::size_t clicks = 0;
     for (int second = 5; second < kSeconds; ++second) {
-        form.Click("Command17");  // "POWER" "ON" goes out through the noise
+        form.Click(ControlId::Command17);  // "POWER" "ON" goes out through the noise
         ++clicks;
         runFor(1000);
     }
@@ -158,7 +158,7 @@ TEST_F(Faults, NoiseFloodAtLineRateForThirtySeconds) {
         static_cast<long long>(lateness.back()));
 
     EXPECT_EQ(server->frameCount(), clicks);
-    EXPECT_LE(form.state.RxBuffer.size(), kRxBufferCap);
+    EXPECT_LE(form.state().RxBuffer.size(), kRxBufferCap);
     EXPECT_LT(memoryGrowth, 2048);
     EXPECT_LT(cpuSeconds, 0.3 * (kSeconds - 5));
     EXPECT_LT(p99, 20);

@@ -19,9 +19,9 @@ class HoldEndToEnd : public ::testing::Test, protected test::PanelOnLine {};
 
 TEST_F(HoldEndToEnd, ZoomHeldForOneSecondSendsOneFramePerPeriod) {
     start();
-    form.MouseDown("Command15");  // "Zoom" "+"
+    form.MouseDown(ControlId::Command15);  // "Zoom" "+"
     runFor(1000);
-    form.MouseUp("Command15");
+    form.MouseUp(ControlId::Command15);
     ASSERT_TRUE(runUntil([&] { return server->frameCount() >= 10; }, 500));
     runFor(200);
     const auto frames = server->frames();
@@ -40,16 +40,16 @@ TEST_F(HoldEndToEnd, FastestRepeatAt9600KeepsTheLineFullAndStopsWithinAFrameOfTh
     options.baud = 9600;
     options.throttle = true;
     start(options);
-    form.Click("Option10");
-    form.Click("Option4");  // "ALL": 8-byte frames, no answers
-    form.MouseDown("Command48");
-    form.MouseUp("Command48");
+    form.Click(ControlId::Option10);
+    form.Click(ControlId::Option4);  // "ALL": 8-byte frames, no answers
+    form.MouseDown(ControlId::Command48);
+    form.MouseUp(ControlId::Command48);
     runFor(300);
     const std::size_t before = server->frameCount();
 
-    form.MouseDown("Command5");
+    form.MouseDown(ControlId::Command5);
     runFor(1000);
-    form.MouseUp("Command5");
+    form.MouseUp(ControlId::Command5);
     const auto released = sim::LineServer::clock();
     runFor(300);
 

@@ -31,28 +31,28 @@ TEST(PanelClicks, EveryCommandButtonSendsItsFrameFromItsPlaceInTheWindow) {
 
     // Ctrl+K, then a double-click on the picture: the whole window.
     QTest::keyClick(window.windowHandle(), Qt::Key_K, Qt::ControlModifier);
-    const QWidget* picture = window.control("Image1");
+    const QWidget* picture = window.control(ControlId::Image1);
     QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
                        picture->mapTo(&window, picture->rect().center()));
     ASSERT_EQ(window.height(), kHeightFull);
     ASSERT_TRUE(boxes.empty());
 
     // A click at the centre of the control, delivered to the window as the pointer would.
-    const auto at = [&](std::string_view name) {
-        const QWidget* w = window.control(name);
+    const auto at = [&](ControlId id) {
+        const QWidget* w = window.control(id);
         return w->mapTo(&window, w->rect().center());
     };
 
-    std::vector<std::pair<std::string_view, std::string_view>> oneShot;
+    std::vector<std::pair<ControlId, std::string_view>> oneShot;
     for (const CatalogueEntry& e : kCatalogue) {
         oneShot.emplace_back(e.control, e.command);
     }
     for (const QueryButton& b : kQueryButtons) {
         oneShot.emplace_back(b.control, b.command);
     }
-    for (const std::string_view option : {"Option3", "Option7"}) {
+    for (const ControlId option : {ControlId::Option3, ControlId::Option7}) {
         QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at(option));
-        const std::string prefix = form.state.AddressPrefix;
+        const std::string prefix = form.state().AddressPrefix;
         for (const auto& [control, command] : oneShot) {
             const std::size_t before = serial.writes.size();
             QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at(control));
@@ -64,7 +64,7 @@ TEST(PanelClicks, EveryCommandButtonSendsItsFrameFromItsPlaceInTheWindow) {
             QTest::mouseClick(window.windowHandle(), Qt::RightButton, {}, at(b.control));
             ASSERT_EQ(serial.writes.size(), before + 1) << b.control;
             EXPECT_EQ(serial.writes.back(), prefix + std::string(b.command) + "\r") << b.control;
-            EXPECT_EQ(form.state.RepeatCode, 0) << b.control;
+            EXPECT_EQ(form.state().RepeatCode, 0) << b.control;
         }
     }
 }

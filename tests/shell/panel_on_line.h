@@ -6,20 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "app/form.h"
-#include "protocol/frame.h"
-#include "shell/qt_clock.h"
-#include "shell/qt_serial_control.h"
-#include "shell/qt_timer.h"
+#include "qtio/headless_panel.h"
 #include "sim/line_server.h"
 #include "support/fakes.h"
 
 namespace pj::test {
 
-// The core on the real serial path (QSerialPort, QTimer, the steady clock), with a
-// recording window, and the simulator at the far end of a pseudo-terminal. The panel opens
-// the line by a link, a name that stays the same across unplug and replug.
-struct PanelOnLine {
+// The core on the real serial path, with the simulator at the far end of a pseudo-terminal.
+// The panel opens the line by a link, a name that stays the same across unplug and replug.
+struct PanelOnLine : HeadlessPanel {
     static std::string linkPath() {
         return QDir::temp()
             .filePath(QStringLiteral("pjpanel-test-%1").arg(QCoreApplication::applicationPid()))
@@ -31,16 +26,12 @@ struct PanelOnLine {
         options.link = linkPath();
         server = std::make_unique<sim::LineServer>(std::move(options));
         ASSERT_FALSE(server->start());
-        serial.setDevice(1, QString::fromStdString(linkPath()));
-        form.Load();
+        load(QString::fromStdString(linkPath()));
         ASSERT_TRUE(serial.portOpen()) << window.portNotice;
         ASSERT_TRUE(window.boxes.empty());
     }
 
-    void send(std::string_view command) {
-        form.state.LastCommand = buildFrame(form.state.AddressPrefix, command);
-        form.Hyouji(form.state.LastCommand, kHyoujiSend);
-    }
+    void send(std::string_view command) { form.send(command); }
 
     template <class F>
     decltype(auto) projector(F&& f) {
@@ -48,11 +39,6 @@ struct PanelOnLine {
     }
 
     std::unique_ptr<sim::LineServer> server;
-    QtSerialControl serial;
-    QtFormTimers timers;
-    SteadyClock clock;
-    FakeWindow window;
-    Form form{window, serial, timers.all(), clock};
 };
 
 }  // namespace pj::test

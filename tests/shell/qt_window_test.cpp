@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "panel/layout.h"
+#include "support/control_print.h"
 
 namespace pj {
 namespace {
@@ -30,13 +31,16 @@ class Recorder : public QObject, public FormEvents {
   public:
     std::vector<std::string> log;
 
-    bool Click(std::string_view c) override {
-        add("Click", c);
+    bool Click(ControlId c) override {
+        add("Click", controlName(c));
         return true;
     }
-    void MouseDown(std::string_view c) override { add("MouseDown", c); }
-    void MouseUp(std::string_view c) override { add("MouseUp", c); }
-    void DblClick(std::string_view c) override { add("DblClick", c); }
+    void MouseDown(ControlId c) override { add("MouseDown", controlName(c)); }
+    void MouseUp(ControlId c) override { add("MouseUp", controlName(c)); }
+    void DblClick(ControlId c) override { add("DblClick", controlName(c)); }
+    void Change(ControlId c, std::string_view text) override {
+        add("Change", std::string(controlName(c)) + " " + std::string(text));
+    }
     void KeyDown(int key, int shift) override {
         add("KeyDown", std::to_string(key) + " " + std::to_string(shift));
     }
@@ -78,14 +82,14 @@ class QtWindowTest : public ::testing::Test {
 
     void showFull() {
         window.setHeight(9100);
-        window.setVisible("Command34", true);
+        window.setVisible(ControlId::Command34, true);
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
 
     // A point of a control, in window coordinates (the control's centre by default).
-    QPoint at(std::string_view name, QPoint local = {-1, -1}) {
-        QWidget* w = window.control(name);
+    QPoint at(ControlId id, QPoint local = {-1, -1}) {
+        QWidget* w = window.control(id);
         return w->mapTo(&window, local == QPoint(-1, -1) ? w->rect().center() : local);
     }
 
@@ -97,21 +101,22 @@ class QtWindowTest : public ::testing::Test {
 
 TEST_F(QtWindowTest, BuildsEveryControlWithItsNameCaptionPlaceFontAndStartState) {
     for (const Control& row : layoutControls()) {
-        QWidget* w = window.findChild<QWidget*>(q(row.name));
-        ASSERT_NE(w, nullptr) << row.name;
-        EXPECT_EQ(window.control(row.name), w);
-        EXPECT_EQ(w->parentWidget()->objectName(), q(row.parent)) << row.name;
+        QWidget* w = window.findChild<QWidget*>(q(controlName(row.id)));
+        ASSERT_NE(w, nullptr) << controlName(row.id);
+        EXPECT_EQ(window.control(row.id), w);
+        EXPECT_EQ(w->parentWidget()->objectName(), q(controlName(row.parent)))
+            << controlName(row.id);
         const Rect r = pixelRectInParent(row);
-        EXPECT_EQ(w->geometry(), QRect(r.left, r.top, r.width, r.height)) << row.name;
-        EXPECT_EQ(window.visible(row.name), row.visibleAtStart()) << row.name;
-        EXPECT_EQ(window.caption(row.name), row.caption) << row.name;
+        EXPECT_EQ(w->geometry(), QRect(r.left, r.top, r.width, r.height)) << controlName(row.id);
+        EXPECT_EQ(window.visible(row.id), row.visibleAtStart()) << controlName(row.id);
+        EXPECT_EQ(window.caption(row.id), row.caption) << controlName(row.id);
 
         static const std::map<ControlKind, const char*> widgetClass{
             {ControlKind::Button, "QPushButton"}, {ControlKind::Option, "QRadioButton"},
             {ControlKind::Label, "QLabel"},       {ControlKind::Frame, "QFrame"},
             {ControlKind::TextBox, "QLineEdit"},  {ControlKind::Image, "QLabel"},
         };
-        EXPECT_TRUE(w->inherits(widgetClass.at(row.kind))) << row.name;
+        EXPECT_TRUE(w->inherits(widgetClass.at(row.kind))) << controlName(row.id);
         QString shown;
         if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             shown = button->text();
@@ -120,44 +125,45 @@ TEST_F(QtWindowTest, BuildsEveryControlWithItsNameCaptionPlaceFontAndStartState)
         }
         const bool hasCaption = row.kind == ControlKind::Button ||
                                 row.kind == ControlKind::Option || row.kind == ControlKind::Label;
-        EXPECT_EQ(shown, hasCaption ? q(row.caption) : QString()) << row.name;
+        EXPECT_EQ(shown, hasCaption ? q(row.caption) : QString()) << controlName(row.id);
         if (row.kind == ControlKind::Option) {
-            EXPECT_EQ(window.optionSelected(row.name), row.selectedAtStart()) << row.name;
+            EXPECT_EQ(window.optionSelected(row.id), row.selectedAtStart()) << controlName(row.id);
         }
 
         if (row.font != FontCode::NoFont) {
             const FontSpec& font = fontSpec(row.font);
             const QFontInfo info(w->font());
             EXPECT_EQ(info.family(), font.face == FontFace::Fixed ? "IPAGothic" : "IPAPGothic")
-                << row.name;
-            EXPECT_EQ(info.pixelSize(), font.pixelSize()) << row.name;
-            EXPECT_EQ(info.bold(), font.bold) << row.name;
+                << controlName(row.id);
+            EXPECT_EQ(info.pixelSize(), font.pixelSize()) << controlName(row.id);
+            EXPECT_EQ(info.bold(), font.bold) << controlName(row.id);
         }
     }
-    auto* image = qobject_cast<QLabel*>(window.control("Image1"));
+    auto* image = qobject_cast<QLabel*>(window.control(ControlId::Image1));
     EXPECT_EQ(image->pixmap().size(), image->size());
-    const QFontMetrics metrics(window.control("Command34")->font());
-    for (const QChar ch : q(findControl("Command34")->caption)) {
+    const QFontMetrics metrics(window.control(ControlId::Command34)->font());
+    for (const QChar ch : q(findControl(ControlId::Command34)->caption)) {
         EXPECT_TRUE(metrics.inFont(ch)) << "no glyph for " << QString(ch).toStdString();
     }
     EXPECT_EQ(window.windowTitle(), q(kForm.caption));
 }
 
 TEST_F(QtWindowTest, FocusStartsOnPowerOnAndFollowsTheTabColumn) {
-    std::vector<std::string_view> expected;
+    std::vector<ControlId> expected;
     for (const Control& row : layoutControls()) {
         if (row.tab > 0) {
-            expected.push_back(row.name);
+            expected.push_back(row.id);
         }
     }
-    std::ranges::sort(expected, {}, [](std::string_view n) { return findControl(n)->tab; });
-    std::vector<std::string_view> chain;
+    std::ranges::sort(expected, {}, [](ControlId id) { return findControl(id)->tab; });
+    std::vector<ControlId> chain;
     QWidget* w = window.focusWidget();
     ASSERT_EQ(w, window.control(expected.front()));
     do {
-        const Control* row = findControl(w->objectName().toStdString());
+        const auto id = controlFromName(w->objectName().toStdString());
+        const Control* row = id ? findControl(*id) : nullptr;
         if (row != nullptr && row->tab > 0) {
-            chain.push_back(row->name);
+            chain.push_back(row->id);
         }
         w = w->nextInFocusChain();
     } while (w != window.focusWidget() && chain.size() <= expected.size());
@@ -171,15 +177,15 @@ TEST_F(QtWindowTest, LeftClickOnEveryButtonAndOptionReachesItsHandler) {
             continue;
         }
         // The port panel lies over "COM": shown only for its own options.
-        window.setVisible("Frame8", isInside(row, "Frame8"));
+        window.setVisible(ControlId::Frame8, isInside(row, ControlId::Frame8));
         events.log.clear();
-        QTest::mouseClick(handle(), Qt::LeftButton, {}, at(row.name));
-        const std::string n(row.name);
+        QTest::mouseClick(handle(), Qt::LeftButton, {}, at(row.id));
+        const std::string n(controlName(row.id));
         const std::vector<std::string> expected =
             row.kind == ControlKind::Button
                 ? std::vector<std::string>{"MouseDown " + n, "MouseUp " + n, "Click " + n}
                 : std::vector<std::string>{"Click " + n};
-        EXPECT_EQ(events.log, expected) << row.name;
+        EXPECT_EQ(events.log, expected) << controlName(row.id);
     }
 }
 
@@ -187,11 +193,14 @@ TEST_F(QtWindowTest, AnyMouseButtonIsReleasedOnTheButtonThatTookThePress) {
     showFull();
     for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
         for (const bool outside : {false, true}) {
-            for (const std::string held : {"Command5", "Command59", "Command15"}) {
+            for (const ControlId id :
+                 {ControlId::Command5, ControlId::Command59, ControlId::Command15}) {
+                const std::string held(controlName(id));
                 events.log.clear();
-                QTest::mousePress(handle(), button, {}, at(held));
+                QTest::mousePress(handle(), button, {}, at(id));
                 // Far away, over another button.
-                QTest::mouseRelease(handle(), button, {}, outside ? at("Command84") : at(held));
+                QTest::mouseRelease(handle(), button, {},
+                                    outside ? at(ControlId::Command84) : at(id));
                 std::vector<std::string> expected{"MouseDown " + held, "MouseUp " + held};
                 if (button == Qt::LeftButton && !outside) {
                     expected.push_back("Click " + held);
@@ -205,8 +214,10 @@ TEST_F(QtWindowTest, AnyMouseButtonIsReleasedOnTheButtonThatTookThePress) {
 TEST_F(QtWindowTest, SpaceOrEnterOnTheFocusedButtonClicksWithoutMouseEvents) {
     showFull();
     for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
-        for (const std::string name : {"Command17", "Command5", "Command34"}) {
-            window.control(name)->setFocus();
+        for (const ControlId id :
+             {ControlId::Command17, ControlId::Command5, ControlId::Command34}) {
+            const std::string name(controlName(id));
+            window.control(id)->setFocus();
             events.log.clear();
             QTest::keyClick(handle(), key);
             EXPECT_EQ(events.log, (std::vector<std::string>{"KeyDown " + std::to_string(key) + " 0",
@@ -218,7 +229,7 @@ TEST_F(QtWindowTest, SpaceOrEnterOnTheFocusedButtonClicksWithoutMouseEvents) {
 
 TEST_F(QtWindowTest, KeysReachTheWindowOnceBeforeTheFocusedControl) {
     showFull();
-    QWidget* text1 = window.control("Text1");
+    QWidget* text1 = window.control(ControlId::Text1);
     text1->installEventFilter(&events);
     const std::string gotK = "Text1 got " + std::to_string(kKeyK);
     const std::pair<Qt::KeyboardModifiers, int> cases[] = {
@@ -238,12 +249,12 @@ TEST_F(QtWindowTest, KeysReachTheWindowOnceBeforeTheFocusedControl) {
         EXPECT_LT(std::ranges::find(events.log, keyDown), std::ranges::find(events.log, gotK))
             << "Text1 must get the key, after the window; shift " << shift;
     }
-    window.setText("Text1", "");
+    window.setText(ControlId::Text1, "");
     QTest::keyClick(handle(), Qt::Key_K);
-    EXPECT_EQ(window.text("Text1"), "k");
+    EXPECT_EQ(window.text(ControlId::Text1), "k");
 
     // A key the focused button ignores travels up through its containers: reported once.
-    window.control("Command18")->setFocus();
+    window.control(ControlId::Command18)->setFocus();
     events.log.clear();
     QTest::keyClick(handle(), Qt::Key_K, Qt::ControlModifier);
     EXPECT_EQ(events.count("KeyDown " + std::to_string(kKeyK) + " 2"), 1);
@@ -251,26 +262,26 @@ TEST_F(QtWindowTest, KeysReachTheWindowOnceBeforeTheFocusedControl) {
 
 TEST_F(QtWindowTest, OnlyADoubleClickOnThePictureReachesItsHandler) {
     showFull();
-    QTest::mouseClick(handle(), Qt::LeftButton, {}, at("Image1"));
+    QTest::mouseClick(handle(), Qt::LeftButton, {}, at(ControlId::Image1));
     EXPECT_TRUE(events.log.empty());
-    QTest::mouseDClick(handle(), Qt::LeftButton, {}, at("Image1"));
+    QTest::mouseDClick(handle(), Qt::LeftButton, {}, at(ControlId::Image1));
     EXPECT_EQ(events.log, std::vector<std::string>{"DblClick Image1"});
 }
 
 TEST_F(QtWindowTest, SelectingAnOptionInCodeRaisesNoClickAndKeepsGroupsApart) {
-    const std::pair<std::string_view, std::vector<std::string_view>> steps[] = {
-        {"Option4", {"Option4", "Option9"}},
-        {"Option1", {"Option4", "Option9", "Option1"}},
-        {"Option10", {"Option4", "Option10", "Option1"}},
-        {"Option3", {"Option3", "Option10", "Option1"}},
+    const std::pair<ControlId, std::vector<ControlId>> steps[] = {
+        {ControlId::Option4, {ControlId::Option4, ControlId::Option9}},
+        {ControlId::Option1, {ControlId::Option4, ControlId::Option9, ControlId::Option1}},
+        {ControlId::Option10, {ControlId::Option4, ControlId::Option10, ControlId::Option1}},
+        {ControlId::Option3, {ControlId::Option3, ControlId::Option10, ControlId::Option1}},
     };
     for (const auto& [select, selected] : steps) {
         window.selectOption(select);
         for (const Control& row : layoutControls()) {
             if (row.kind == ControlKind::Option) {
-                EXPECT_EQ(window.optionSelected(row.name),
-                          std::ranges::find(selected, row.name) != selected.end())
-                    << row.name << " after " << select;
+                EXPECT_EQ(window.optionSelected(row.id),
+                          std::ranges::find(selected, row.id) != selected.end())
+                    << controlName(row.id) << " after " << select;
             }
         }
     }
@@ -286,7 +297,7 @@ TEST_F(QtWindowTest, WindowOperationsReachTheWidgets) {
     }
 
     // Captions read back byte for byte and show as plain text, markup and all.
-    for (const std::string_view name : {"Label12", "Label22", "Command34"}) {
+    for (const ControlId name : {ControlId::Label12, ControlId::Label22, ControlId::Command34}) {
         for (const std::string text : {" X X X X", "<b>no</b> &amp; &", "データを表示しない", ""}) {
             window.setCaption(name, text);
             EXPECT_EQ(window.caption(name), text) << name;
@@ -297,12 +308,13 @@ TEST_F(QtWindowTest, WindowOperationsReachTheWidgets) {
             EXPECT_EQ(shown, q(text)) << name;
         }
     }
-    EXPECT_EQ(qobject_cast<QLabel*>(window.control("Label12"))->textFormat(), Qt::PlainText);
+    EXPECT_EQ(qobject_cast<QLabel*>(window.control(ControlId::Label12))->textFormat(),
+              Qt::PlainText);
 
-    window.setText("Text1", "CR PRESSURE ");
-    EXPECT_EQ(window.text("Text1"), "CR PRESSURE ");
-    window.setVisible("Frame8", true);
-    EXPECT_TRUE(window.visible("Frame8") && window.visible("Option1"));
+    window.setText(ControlId::Text1, "CR PRESSURE ");
+    EXPECT_EQ(window.text(ControlId::Text1), "CR PRESSURE ");
+    window.setVisible(ControlId::Frame8, true);
+    EXPECT_TRUE(window.visible(ControlId::Frame8) && window.visible(ControlId::Option1));
 
     window.setPortNotice("COM2 not available");
     EXPECT_EQ(window.windowTitle(), q(kForm.caption) + "  -  COM2 not available");
@@ -330,9 +342,10 @@ TEST_F(QtWindowTest, ButtonsOutlineAndPortPanelAreDrawnInTheirColours) {
     showFull();
     QImage image = window.grab().toImage();
     for (const Control& row : layoutControls()) {
-        if (row.kind == ControlKind::Button && !isInside(row, "Frame8")) {
+        if (row.kind == ControlKind::Button && !isInside(row, ControlId::Frame8)) {
             // Just inside the bevel, clear of the caption and the focus rectangle.
-            EXPECT_EQ(image.pixelColor(at(row.name, {2, 2})), colourOf(row.back)) << row.name;
+            EXPECT_EQ(image.pixelColor(at(row.id, {2, 2})), colourOf(row.back))
+                << controlName(row.id);
         }
     }
     for (const OutlineLine& line : outlineLines()) {
@@ -347,14 +360,15 @@ TEST_F(QtWindowTest, ButtonsOutlineAndPortPanelAreDrawnInTheirColours) {
     }
 
     // When shown, the port panel hides "COM" and takes its clicks.
-    window.setVisible("Frame8", true);
+    window.setVisible(ControlId::Frame8, true);
     image = window.grab().toImage();
-    const QPoint corner = window.control("Command33")->rect().bottomRight() - QPoint(2, 2);
-    for (const QPoint p : {at("Command33"), at("Command33", {2, 2}), at("Command33", corner)}) {
+    const QPoint corner = window.control(ControlId::Command33)->rect().bottomRight() - QPoint(2, 2);
+    for (const QPoint p : {at(ControlId::Command33), at(ControlId::Command33, {2, 2}),
+                           at(ControlId::Command33, corner)}) {
         EXPECT_EQ(image.pixelColor(p), colourOf(Colour::Silver));
     }
     events.log.clear();
-    QTest::mouseClick(handle(), Qt::LeftButton, {}, at("Command33"));
+    QTest::mouseClick(handle(), Qt::LeftButton, {}, at(ControlId::Command33));
     EXPECT_TRUE(events.log.empty());
 }
 

@@ -22,12 +22,12 @@ class SerialEndToEnd : public ::testing::Test, protected test::PanelOnLine {
 };
 
 TEST_F(SerialEndToEnd, FrameGoesOutByteForByteAndTheReplyIsEchoedAndDecoded) {
-    form.Click("Option5");
+    form.Click(ControlId::Option5);
     send("CR0");
-    EXPECT_EQ(window.caption("Label11"), " A 0 0 1 C R 0 CR ");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " 0 0 CR "; }))
-        << window.caption("Label12");
-    EXPECT_EQ(window.caption("Label22"), " Power ON");
+    EXPECT_EQ(window.caption(ControlId::Label11), " A 0 0 1 C R 0 CR ");
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " 0 0 CR "; }))
+        << window.caption(ControlId::Label12);
+    EXPECT_EQ(window.caption(ControlId::Label22), " Power ON");
 
     const auto frames = server->frames();
     ASSERT_EQ(frames.size(), 1u);
@@ -37,11 +37,11 @@ TEST_F(SerialEndToEnd, FrameGoesOutByteForByteAndTheReplyIsEchoedAndDecoded) {
 TEST_F(SerialEndToEnd, SilentProjectorIsMarkedWhenTheReplyWindowEnds) {
     projector([](sim::Projector& p) { p.settings().silent = true; });
     send("C00");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label12") == " X X X X"; }));
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label12) == " X X X X"; }));
     EXPECT_EQ(server->frameCount(), 1u);
     // The display hold then clears all three labels.
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label11").empty(); }));
-    EXPECT_EQ(window.caption("Label12"), "");
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label11).empty(); }));
+    EXPECT_EQ(window.caption(ControlId::Label12), "");
 }
 
 TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
@@ -57,7 +57,7 @@ TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
     EXPECT_LT(cpuSeconds, 0.3);
 
     send("C00");
-    EXPECT_EQ(window.caption("Label11"), " NOT SENT - COM1: the port is not open");
+    EXPECT_EQ(window.caption(ControlId::Label11), " NOT SENT - COM1: the port is not open");
 }
 
 TEST_F(SerialEndToEnd, LineThatComesBackAtTheSamePathIsReopenedWithoutAClick) {
@@ -73,7 +73,7 @@ TEST_F(SerialEndToEnd, LineThatComesBackAtTheSamePathIsReopenedWithoutAClick) {
     EXPECT_TRUE(window.boxes.empty());
 
     send("CR0");
-    ASSERT_TRUE(runUntil([&] { return window.caption("Label22") == " Power ON"; }));
+    ASSERT_TRUE(runUntil([&] { return window.caption(ControlId::Label22) == " Power ON"; }));
 }
 
 TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
@@ -86,8 +86,8 @@ TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
     ASSERT_EQ(holder.readLine().trimmed(), "held");
 
     serial.setDevice(2, path);
-    window.selectOption("Option2");
-    form.Click("Option2");
+    window.selectOption(ControlId::Option2);
+    form.Click(ControlId::Option2);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_FALSE(window.boxes[0].text.empty());
     EXPECT_EQ(window.boxes[0].title, "VELDAKON");
@@ -98,7 +98,7 @@ TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
     holder.kill();
     holder.waitForFinished();
     // Once the other program lets go, choosing the port again opens it.
-    form.Click("Option2");
+    form.Click(ControlId::Option2);
     EXPECT_TRUE(serial.portOpen());
     EXPECT_EQ(window.boxes.size(), 1u);
 }

@@ -17,10 +17,8 @@
 #include <vector>
 
 #include "app/form.h"
+#include "qtio/headless_panel.h"
 #include "shell/event_loop.h"
-#include "shell/qt_clock.h"
-#include "shell/qt_serial_control.h"
-#include "shell/qt_timer.h"
 #include "sim/line_server.h"
 #include "status/queries.h"
 #include "support/fakes.h"
@@ -28,7 +26,7 @@
 
 namespace {
 
-struct Panel {
+struct Panel : pj::HeadlessPanel {
     Panel() {
         pj::sim::ProjectorSettings settings;
         settings.record = false;  // count frames, keep none: the soak watches memory
@@ -38,8 +36,7 @@ struct Panel {
             std::fprintf(stderr, "pjsoak: the simulator did not start\n");
             std::exit(2);
         }
-        serial.setDevice(1, QString::fromStdString(server->path()));
-        form.Load();
+        load(QString::fromStdString(server->path()));
         if (!serial.portOpen()) {
             std::fprintf(stderr, "pjsoak: the port did not open\n");
             std::exit(2);
@@ -47,11 +44,6 @@ struct Panel {
     }
 
     std::unique_ptr<pj::sim::LineServer> server;
-    pj::QtSerialControl serial;
-    pj::QtFormTimers timers;
-    pj::SteadyClock clock;
-    pj::test::FakeWindow window;
-    pj::Form form{window, serial, timers.all(), clock};
 };
 
 // Memory, sampled once a second while `run` lasts.
@@ -64,20 +56,20 @@ struct MemoryWatch {
 int hold(int minutes) {
     Panel panel;
     // A digital-zoom release leaves the cursor pad repeating every 5 ms.
-    panel.form.MouseDown("Command48");
-    panel.form.MouseUp("Command48");
+    panel.form.MouseDown(pj::ControlId::Command48);
+    panel.form.MouseUp(pj::ControlId::Command48);
     pj::test::runFor(500);
     const std::size_t before = panel.server->frameCount();
 
     MemoryWatch memory;
     QElapsedTimer held;
-    panel.form.MouseDown("Command5");
+    panel.form.MouseDown(pj::ControlId::Command5);
     held.start();
     for (int s = 0; s < minutes * 60; ++s) {
         pj::test::runFor(1000);
         memory.sample();
     }
-    panel.form.MouseUp("Command5");
+    panel.form.MouseUp(pj::ControlId::Command5);
     const qint64 heldMs = held.elapsed();
     pj::test::runFor(500);
 
@@ -114,16 +106,16 @@ int queries(int minutes) {
         waited.start();
         // Until the reply's carriage return is in, or the reply window has ended.
         const auto ended = [&] {
-            const std::string echo = panel.window.caption("Label12");
-            if (panel.form.state.AwaitingReply == 1) {
+            const std::string echo = panel.window.caption(pj::ControlId::Label12);
+            if (panel.form.state().AwaitingReply == 1) {
                 return false;  // nothing of this reply yet
             }
             return echo == pj::kNoReplyMark ||
                    (echo.size() >= 3 && echo.compare(echo.size() - 3, 3, "CR ") == 0);
         };
         pj::test::runUntil(ended, 900);
-        const std::string echo = panel.window.caption("Label12");
-        const std::string readout = panel.window.caption("Label22");
+        const std::string echo = panel.window.caption(pj::ControlId::Label12);
+        const std::string readout = panel.window.caption(pj::ControlId::Label22);
         const qint64 took = waited.elapsed();
         bool good = true;
         if (!ended() || echo == pj::kNoReplyMark) {

@@ -73,9 +73,9 @@ class FakeSerial final : public SerialControl {
     }
 
     // Test side.
-    void arrive(std::string_view bytes);   // raises the receive event with these bytes
+    void arrive(std::string_view bytes);  // raises the receive event with these bytes
     void raiseEvent(const CommEvent& event);
-    void loseDevice();                     // the device goes away while open
+    void loseDevice();  // the device goes away while open
 
     std::vector<std::string> writes;         // one entry per output call
     std::string wire() const;                // everything written, joined
