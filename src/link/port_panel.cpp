@@ -60,9 +60,7 @@ void PortPanel::selectPort(int port) {
     // drop it and open it a second time.
     const bool same = serial_.commPort() == port;
     if (same && (serial_.portOpen() || opening_ == Opening::Chosen)) {
-        if (serial_.portOpen()) {
-            window_.setPortNotice("");
-        }
+        window_.setPortNotice(serial_.portOpen() ? "" : portName(port) + " is connecting");
         window_.setVisible(ControlId::Frame8, false);
         return;
     }

@@ -1,6 +1,19 @@
 // The serial control on a network port: the core on QTcpSocket against the simulator
 // serving the line over TCP on loopback, as a serial device server in raw TCP mode would.
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <memory>
 
 #include "qtio/headless_panel.h"
 #include "shell/event_loop.h"
@@ -98,6 +111,112 @@ TEST_F(TcpLine, AddressThatCannotBeReachedIsReportedInTheWarningBox) {
         EXPECT_NE(window.boxes[0].text.find(c.says), std::string::npos) << window.boxes[0].text;
         EXPECT_FALSE(serial.portOpen());
     }
+}
+
+// A listening socket whose queue of finished handshakes is full and never taken from: the
+// handshake of any further connection never completes, like a host that does not answer.
+class BlackHole {
+  public:
+    explicit BlackHole(std::uint16_t port = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::listen(fd_, 0) == 0;
+        socklen_t size = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        // Fill the queue.
+        for (int& filler : fillers_) {
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    ~BlackHole() {
+        for (const int filler : fillers_) {
+            ::close(filler);
+        }
+        ::close(fd_);
+    }
+    BlackHole(const BlackHole&) = delete;
+    BlackHole& operator=(const BlackHole&) = delete;
+
+    bool bound() const { return bound_; }
+    std::string device() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+
+  private:
+    int fd_ = -1;
+    std::array<int, 3> fillers_{};
+    bool bound_ = false;
+    std::uint16_t port_ = 0;
+};
+
+// How late the event loop runs a 10 ms tick, at worst, while `ms` pass.
+class Lateness {
+  public:
+    explicit Lateness(int ms) {
+        tick_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.elapsed();
+            worst_ = std::max(worst_, now - last_ - kTickMs);
+            last_ = now;
+        });
+        clock_.start();
+        tick_.start(kTickMs);
+        until_ = ms;
+    }
+    // Runs `during` from inside the loop, then keeps the loop turning until the time is up.
+    qint64 worstAfter(const std::function<void()>& during) {
+        QTimer::singleShot(0, during);
+        runFor(static_cast<int>(until_));
+        return worst_;
+    }
+
+  private:
+    static constexpr qint64 kTickMs = 10;
+    QTimer tick_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 worst_ = 0;
+    qint64 until_ = 0;
+};
+
+constexpr qint64 kMostLateMs = 50;
+
+TEST_F(TcpLine, HostThatNeverAnswersHoldsTheWindowUpNeitherAtStartUpNorWhileRetrying) {
+    BlackHole hole;
+    ASSERT_TRUE(hole.bound());
+    // Start-up: the port is opened, and "COM1" selected, with the connection under way.
+    const qint64 atStartUp = Lateness(1500).worstAfter([&] { load(hole.device()); });
+    EXPECT_LE(atStartUp, kMostLateMs);
+    ASSERT_FALSE(serial.portOpen()) << "the handshake completed: the test proves nothing";
+    EXPECT_EQ(window.portNotice, "COM1 is connecting");
+    send("C00");
+    EXPECT_EQ(window.caption(ControlId::Label11),
+              " NOT SENT - COM1: " + hole.device().substr(6) + ": still connecting");
+
+    // A link that was up, lost, and retried against a host that no longer answers.
+    QTcpServer up;
+    ASSERT_TRUE(up.listen(QHostAddress::LocalHost));
+    const auto port = up.serverPort();
+    serial.setDevice(2, QStringLiteral("tcp://127.0.0.1:%1").arg(port));
+    form.Click(ControlId::Option2);
+    ASSERT_TRUE(runUntil([&] { return serial.portOpen() && up.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> far(up.nextPendingConnection());
+    up.close();
+    far->abort();
+    ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); }));
+    BlackHole sameAddress(port);
+    ASSERT_TRUE(sameAddress.bound());
+    const qint64 whileRetrying = Lateness(2500).worstAfter([] {});
+    EXPECT_LE(whileRetrying, kMostLateMs);
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_EQ(window.portNotice, "COM2 lost: the device went away");
+    EXPECT_TRUE(window.boxes.empty());
 }
 
 }  // namespace
