@@ -45,23 +45,23 @@ enum Step : std::uint8_t {
 };
 
 void checkAlways(const pj::test::Rig& rig) {
-    const pj::WindowState& state = rig.form.state();
+    const pj::WindowState state = rig.form.state();
     PJ_FUZZ_CHECK(state.RxBuffer.size() <= kRxBufferCap);
     PJ_FUZZ_CHECK(state.AwaitingReply == 0 || state.AwaitingReply == 1);
-    PJ_FUZZ_CHECK(rig.label(ControlId::Label12).size() <= kMostEchoLength);
-    PJ_FUZZ_CHECK(rig.label(ControlId::Label22).size() <= kMostEchoLength);
+    PJ_FUZZ_CHECK(rig.label(pj::ControlId::Label12).size() <= kMostEchoLength);
+    PJ_FUZZ_CHECK(rig.label(pj::ControlId::Label22).size() <= kMostEchoLength);
 }
 
 void arrive(pj::test::Rig& rig, std::string_view bytes) {
-    pj::WindowState& state = rig.form.state();
-    const std::string before = state.RxBuffer;
-    const std::string readoutBefore = rig.label(ControlId::Label22);
-    std::int16_t expectedPressure = state.PressureValue;
+    const std::string before = rig.form.state().RxBuffer;
+    const std::string readoutBefore = rig.label(pj::ControlId::Label22);
+    std::int16_t expectedPressure = rig.form.state().PressureValue;
 
     rig.serial.arrive(bytes);
     if (rig.form.unloaded()) {
         return;
     }
+    const pj::WindowState state = rig.form.state();
 
     // The buffer keeps the newest characters, as many as the cap allows.
     std::string all = before + std::string(bytes);
@@ -70,11 +70,11 @@ void arrive(pj::test::Rig& rig, std::string_view bytes) {
     }
     PJ_FUZZ_CHECK(state.RxBuffer == all);
     PJ_FUZZ_CHECK(state.AwaitingReply == 0);
-    PJ_FUZZ_CHECK(rig.label(ControlId::Label12) == pj::echoText(state.RxBuffer));
+    PJ_FUZZ_CHECK(rig.label(pj::ControlId::Label12) == pj::echoText(state.RxBuffer));
 
     const auto readout = pj::decodeStatus(state.LastCommand, state.AddressPrefix,
                                           pj::echoText(state.RxBuffer), expectedPressure);
-    PJ_FUZZ_CHECK(rig.label(ControlId::Label22) == (readout ? *readout : readoutBefore));
+    PJ_FUZZ_CHECK(rig.label(pj::ControlId::Label22) == (readout ? *readout : readoutBefore));
     PJ_FUZZ_CHECK(state.PressureValue == expectedPressure);
 }
 
@@ -82,12 +82,12 @@ void query(pj::test::Rig& rig, const pj::QueryButton& button) {
     const bool open = rig.serial.portOpen();
     const std::size_t writes = rig.serial.writes.size();
     rig.form.Click(button.control);
-    const pj::WindowState& state = rig.form.state();
+    const pj::WindowState state = rig.form.state();
     PJ_FUZZ_CHECK(state.LastCommand == pj::buildFrame(state.AddressPrefix, button.command));
     if (open) {
         PJ_FUZZ_CHECK(rig.serial.writes.size() == writes + 1);
         PJ_FUZZ_CHECK(rig.serial.writes.back() == state.LastCommand);
-        PJ_FUZZ_CHECK(rig.label(ControlId::Label11) == pj::echoText(state.LastCommand));
+        PJ_FUZZ_CHECK(rig.label(pj::ControlId::Label11) == pj::echoText(state.LastCommand));
         PJ_FUZZ_CHECK(state.AwaitingReply == 1);
     } else {
         PJ_FUZZ_CHECK(rig.serial.writes.size() == writes);
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             case kManual:
                 rig.type(in.take(in.byte() % 16));
-                rig.form.Click(ControlId::Command95);
+                rig.form.Click(pj::ControlId::Command95);
                 break;
             case kOneShot:
                 rig.form.Click(pj::kCatalogue[in.byte() % pj::kCatalogue.size()].control);
@@ -145,18 +145,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         rig.serial.loseDevice();
                         break;
                     case 1:
-                        // Any other event carries no data and must change nothing here.
-                        rig.serial.raiseEvent(in.byte());
+                        // A line error leaves the port open and must change nothing here.
+                        rig.serial.raiseEvent(
+                            {pj::CommEvent::Kind::LineError, std::string(1, char(in.byte()))});
                         break;
                     case 2:
-                        rig.form.Click(ControlId::Option1);
+                        rig.form.Click(pj::ControlId::Option1);
                         break;
                     case 3:
-                        rig.form.Click(ControlId::Option2);
+                        rig.form.Click(pj::ControlId::Option2);
                         break;
                     case 4:
-                        rig.form.Click(in.byte() % 2 == 0 ? ControlId::Option9
-                                                          : ControlId::Option10);
+                        rig.form.Click(in.byte() % 2 == 0 ? pj::ControlId::Option9
+                                                          : pj::ControlId::Option10);
                         break;
                     default:
                         // The next opening of port 2 fails, or succeeds again.

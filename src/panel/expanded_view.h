@@ -24,7 +24,7 @@ class ExpandedView {
     void setHeight(int twips);
     void keyDown(int keyCode, int shift);
     void dblClick(ControlId control);
-    // The data-display button ("Command34").
+    // The data-display button, "CLOSE" once the view is unlocked.
     void toggleDataDisplay();
 
     int height() const { return height_; }
