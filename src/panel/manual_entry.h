@@ -8,6 +8,9 @@
 
 namespace pj {
 
+// The longest text the entry sends; longer text is refused, never cut.
+inline constexpr std::size_t kManualMostLength = 1024;
+
 // Manual command entry: any typed text ("Text1"), sent by "SEND" in the same frame as the
 // buttons use, and emptied by "CLS".
 class ManualEntry {

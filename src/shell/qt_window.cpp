@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "panel/layout.h"
@@ -328,6 +329,9 @@ void QtWindow::buildControl(const Control& row, QWidget* parent) {
         case ControlKind::TextBox: {
             auto* edit = new QLineEdit(parent);
             edit->setFocusPolicy(Qt::StrongFocus);
+            // The box keeps whatever is pasted into it, however long: the core refuses text
+            // too long to send rather than have the box cut it short unseen.
+            edit->setMaxLength(std::numeric_limits<int>::max());
             // What the operator types or pastes; the core's own setText raises nothing.
             connect(edit, &QLineEdit::textEdited, this, [this, id = row.id](const QString& text) {
                 if (events_ != nullptr) {

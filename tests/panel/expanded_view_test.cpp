@@ -149,18 +149,42 @@ TEST_F(ManualEntry, TypedQueriesAreDecodedOnlyWhenExact) {
     }
 }
 
-TEST_F(ManualEntry, TextOutsideAsciiIsRefusedAndNothingChanges) {
+TEST_F(ManualEntry, TextThatCannotGoOutWholeAsOneCommandIsRefusedAndNothingChanges) {
+    struct Refused {
+        std::string typed;
+        std::string_view why;
+    };
+    const Refused cases[] = {
+        {"C\xC3\xA9"
+         "0",
+         "ASCII characters only"},  // "Cé0"
+        // A pasted line break would end the addressed command early and send the rest to
+        // every projector.
+        {"CR0\r\nC01", "line break"},
+        {"CR0\nC01", "line break"},
+        {"C01\r", "line break"},
+        {std::string(40000, 'C'), "longer than 1024 characters"},
+    };
+    rig.form.Click(ControlId::Option6);
     rig.type("CR0");
     rig.form.Click(ControlId::Command95);
-    rig.type(
-        "C\xC3\xA9"
-        "0");  // "Cé0"
+    for (const Refused& c : cases) {
+        SCOPED_TRACE(c.typed.substr(0, 12));
+        rig.window.boxes.clear();
+        rig.type(c.typed);
+        rig.form.Click(ControlId::Command95);
+        EXPECT_EQ(rig.serial.writes.size(), 1u);
+        ASSERT_EQ(rig.window.boxes.size(), 1u);
+        EXPECT_NE(rig.window.boxes[0].text.find(c.why), std::string::npos);
+        EXPECT_EQ(rig.window.boxes[0].title, "VELDAKON");
+        EXPECT_EQ(rig.form.state().ManualCommand, "CR0");
+        EXPECT_EQ(rig.form.state().LastCommand, "A002CR0\r");
+        EXPECT_EQ(rig.window.text(ControlId::Text1), c.typed);  // kept, to be mended
+    }
+    // The longest command that may go goes whole.
+    rig.type(std::string(kManualMostLength, 'C'));
     rig.form.Click(ControlId::Command95);
-    EXPECT_EQ(rig.serial.writes.size(), 1u);
-    ASSERT_EQ(rig.window.boxes.size(), 1u);
-    EXPECT_EQ(rig.window.boxes[0].title, "VELDAKON");
-    EXPECT_EQ(rig.form.state().ManualCommand, "CR0");
-    EXPECT_EQ(rig.form.state().LastCommand, "CR0\r");
+    EXPECT_EQ(rig.serial.writes.back(), "A002" + std::string(kManualMostLength, 'C') + "\r");
 }
 
 TEST_F(ManualEntry, ClsEmptiesTheBoxOnlyAndThenSendSendsABareFrame) {

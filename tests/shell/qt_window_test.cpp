@@ -313,6 +313,15 @@ TEST_F(QtWindowTest, WindowOperationsReachTheWidgets) {
 
     window.setText(ControlId::Text1, "CR PRESSURE ");
     EXPECT_EQ(window.text(ControlId::Text1), "CR PRESSURE ");
+    // The core's own text raises nothing; what the operator pastes reaches it whole, however
+    // long (the core, not the box, refuses what is too long to send).
+    auto* edit = qobject_cast<QLineEdit*>(window.control(ControlId::Text1));
+    window.setText(ControlId::Text1, "");
+    EXPECT_TRUE(events.log.empty());
+    const std::string pasted(40000, 'C');
+    edit->insert(q(pasted));
+    EXPECT_EQ(events.log, std::vector<std::string>{"Change Text1 " + pasted});
+    events.log.clear();
     window.setVisible(ControlId::Frame8, true);
     EXPECT_TRUE(window.visible(ControlId::Frame8) && window.visible(ControlId::Option1));
 
