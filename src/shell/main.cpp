@@ -9,6 +9,7 @@
 #include "qtio/qt_serial_control.h"
 #include "qtio/qt_timer.h"
 #include "shell/qt_window.h"
+#include "shell/quit_on_signal.h"
 
 int main(int argc, char* argv[]) {
     // The options are read before the window system is reached, so that --help and a
@@ -66,6 +67,8 @@ int main(int argc, char* argv[]) {
     pj::Form form(window, serial, timers.all(), clock);
     window.setEvents(&form);
 
+    // Ended by a signal, the panel ends as by "END": the port closed, then the window.
+    const pj::QuitOnSignal quitOnSignal([&form] { form.Click(pj::ControlId::Command16); });
     form.Load();
     if (form.unloaded()) {
         return 0;

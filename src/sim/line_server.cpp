@@ -29,6 +29,11 @@ using Nanos = std::chrono::nanoseconds;
 constexpr Millis kMaxWait{10};
 // The pause after a hang-up: nobody has the terminal's slave side open.
 constexpr Millis kHangupPause{5};
+// The most bytes waiting for a TCP client to read them; a client that lets more pile up is
+// not reading, and is dropped so that the line is not held up for it.
+constexpr std::size_t kMostQueuedBytes = 64 * 1024;
+// What a second TCP client is told before its connection is closed.
+constexpr std::string_view kLineInUse = "pjsim: the line is in use by another client\r\n";
 
 std::string systemError(std::string_view what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -228,8 +233,14 @@ void LineServer::acceptClient() {
     if (client < 0) {
         return;
     }
-    // The newcomer takes the line over.
-    dropClient();
+    if (fd_ >= 0) {
+        // The line has its client: the newcomer is told so and let go, and the line stays
+        // with the one that has it.
+        ::send(client, kLineInUse.data(), kLineInUse.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::close(client);
+        return;
+    }
+    outbox_.clear();
     const int on = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     fd_ = client;
@@ -241,7 +252,27 @@ void LineServer::dropClient() {
         ::close(fd_);
         fd_ = -1;
         clientConnected_.store(false);
+        // What was on its way to the client that left is not the next one's.
+        outbox_.clear();
     }
+}
+
+void LineServer::renewTerminal() {
+    const int old = fd_;
+    const std::string oldPath = path();
+    fd_ = -1;
+    if (openLine() || makeLink()) {
+        // No fresh terminal to be had: the old one goes on being served.
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = old;
+        std::lock_guard lock(mutex_);
+        path_ = oldPath;
+        return;
+    }
+    outbox_.clear();
+    ::close(old);
 }
 
 LineError LineServer::makeLink() {
@@ -249,14 +280,19 @@ LineError LineServer::makeLink() {
         return std::nullopt;
     }
     struct stat info {};
-    if (::lstat(options_.link.c_str(), &info) == 0) {
-        if (!S_ISLNK(info.st_mode)) {
-            return options_.link + ": exists and is not a symbolic link";
-        }
-        ::unlink(options_.link.c_str());
+    if (::lstat(options_.link.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+        return options_.link + ": exists and is not a symbolic link";
     }
-    if (::symlink(path().c_str(), options_.link.c_str()) != 0) {
+    // Made beside it and renamed over it, so that the link is never missing for an opener.
+    const std::string fresh = options_.link + ".new";
+    ::unlink(fresh.c_str());
+    if (::symlink(path().c_str(), fresh.c_str()) != 0) {
         return systemError(options_.link);
+    }
+    if (::rename(fresh.c_str(), options_.link.c_str()) != 0) {
+        LineError error = systemError(options_.link);
+        ::unlink(fresh.c_str());
+        return error;
     }
     return std::nullopt;
 }
@@ -267,11 +303,20 @@ void LineServer::removeLink() {
     }
 }
 
+void LineServer::hungUp() {
+    // The last opener of a terminal of our own closed it, or was ended without closing it and
+    // so may have left it exclusive: the next opener finds a fresh terminal behind the link.
+    if (options_.device.empty()) {
+        renewTerminal();
+    } else {
+        std::this_thread::sleep_for(kHangupPause);
+    }
+}
+
 void LineServer::serve() {
     const Nanos byteTime{10'000'000'000LL / options_.baud};
     Clock::time_point nextByteAt = Clock::now();  // when the throttle lets the next byte in
     bool drained = true;  // the line was found empty: the next byte starts a fresh burst
-    std::string outbox;
     std::array<char, 4096> buffer{};
     const bool tcp = listenFd_ >= 0;
 
@@ -281,26 +326,29 @@ void LineServer::serve() {
         {
             std::lock_guard lock(mutex_);
             projector_.advance(toMillis(now));
-            outbox += projector_.pollOutput(toMillis(now));
+            outbox_ += projector_.pollOutput(toMillis(now));
             if (const auto due = projector_.nextDue()) {
                 wait = std::clamp(*due - toMillis(now), Millis{0}, wait);
             }
         }
-        if (!outbox.empty() && fd_ < 0) {
-            outbox.clear();  // no client on the line: the bytes are lost, as on a wire
+        if (!outbox_.empty() && fd_ < 0) {
+            outbox_.clear();  // no client on the line: the bytes are lost, as on a wire
         }
-        if (!outbox.empty()) {
+        if (tcp && outbox_.size() > kMostQueuedBytes) {
+            dropClient();  // a client that does not read
+        }
+        if (!outbox_.empty()) {
             // A socket must not raise SIGPIPE when its client has just gone.
-            const ssize_t n = tcp ? ::send(fd_, outbox.data(), outbox.size(), MSG_NOSIGNAL)
-                                  : ::write(fd_, outbox.data(), outbox.size());
+            const ssize_t n = tcp ? ::send(fd_, outbox_.data(), outbox_.size(), MSG_NOSIGNAL)
+                                  : ::write(fd_, outbox_.data(), outbox_.size());
             if (n > 0) {
                 if (options_.trace) {
-                    options_.trace('>',
-                                   std::string_view(outbox).substr(0, static_cast<std::size_t>(n)));
+                    options_.trace(
+                        '>', std::string_view(outbox_).substr(0, static_cast<std::size_t>(n)));
                 }
-                outbox.erase(0, static_cast<std::size_t>(n));
+                outbox_.erase(0, static_cast<std::size_t>(n));
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                outbox.clear();  // nobody on the line: the bytes are lost, as on a wire
+                outbox_.clear();  // nobody on the line: the bytes are lost, as on a wire
                 if (tcp) {
                     dropClient();
                 }
@@ -312,7 +360,7 @@ void LineServer::serve() {
             events = 0;
             wait = std::min(wait, std::chrono::ceil<Millis>(nextByteAt - now));
         }
-        if (!outbox.empty()) {
+        if (!outbox_.empty()) {
             events = static_cast<short>(events | POLLOUT);
         }
         // The line first (absent while no client is connected), then the listener.
@@ -351,12 +399,12 @@ void LineServer::serve() {
             } else if (tcp && (got == 0 || (errno != EAGAIN && errno != EINTR))) {
                 dropClient();  // the client closed its end, or the connection broke
             } else if (got < 0 && errno == EIO) {
-                std::this_thread::sleep_for(kHangupPause);
+                hungUp();
             }
         } else if (tcp && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             dropClient();
         } else if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            std::this_thread::sleep_for(kHangupPause);
+            hungUp();
         } else if ((events & POLLIN) != 0) {
             drained = true;
         }

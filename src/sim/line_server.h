@@ -3,8 +3,11 @@
 // Serves a simulated projector on a serial line: by default on a fresh pseudo-terminal, whose
 // slave side (path()) the panel opens as its serial port; or on an existing serial device; or
 // on a TCP port, as a serial device server in raw TCP mode would (path() is then
-// "tcp://HOST:PORT"). Over TCP one client is served at a time: a client that connects takes
-// the line over from the one before, whose connection is closed.
+// "tcp://HOST:PORT"). Over TCP one client is served at a time: a client that connects while
+// the line has one is told that the line is in use and let go; a client that stops reading is
+// dropped once its unread answers pass a bound. On a pseudo-terminal of its own, each opener
+// gets a fresh terminal: once the last opener hangs up, a new one takes its place behind the
+// link, so that nothing an opener left behind (an exclusive lock) reaches the next.
 // The line is served by a thread of the server's own; the projector model is shared with
 // the caller through withProjector(), under the server's lock.
 //
@@ -94,14 +97,19 @@ class LineServer {
     // Over TCP: takes a waiting client on as the line, closing the one before.
     void acceptClient();
     void dropClient();
+    // The terminal was hung up by its last opener.
+    void hungUp();
+    // A fresh pseudo-terminal in place of the one served, the link pointed at it.
+    void renewTerminal();
 
     LineOptions options_;
     mutable std::mutex mutex_;
     Projector projector_;
     std::string path_;
-    int fd_ = -1;        // the line: terminal, device or TCP client; -1 while no client
-    int listenFd_ = -1;  // TCP only
-    int boundPort_ = 0;  // TCP only: kept across stop() and start()
+    int fd_ = -1;         // the line: terminal, device or TCP client; -1 while no client
+    int listenFd_ = -1;   // TCP only
+    int boundPort_ = 0;   // TCP only: kept across stop() and start()
+    std::string outbox_;  // bytes written by the projector, not yet taken by the line
     std::thread thread_;
     std::atomic<bool> clientConnected_{false};
     std::atomic<bool> running_{false};

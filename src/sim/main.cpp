@@ -29,7 +29,8 @@ Options:
                     mode does: listen on PORT (0: any free port) at the IPv4 address ADDR
                     (default 127.0.0.1, this machine only; 0.0.0.0 for every network) and
                     print the port to open, tcp://ADDR:PORT. One client at a time: a client
-                    that connects takes over from the one before, whose connection is closed.
+                    that connects while the line has one is told the line is in use and let
+                    go; a client that stops reading its answers is dropped.
   --baud RATE       line rate, 19200 (default) or 9600
   --address N       this projector's number on the line, 1 to 4 (default 1)
   --delay MS        answer MS milliseconds after each command (default 0)
@@ -37,6 +38,8 @@ Options:
   --gap MS          pause between the pieces of a split answer (default 20)
   --warmup MS       stay in "warming up" this long after power-on (default 0)
   --cooldown MS     stay in "cooling down" this long after power-off (default 0)
+  --noise N         send N bytes of line noise (stray bytes of every value but the carriage
+                    return and ACK) in front of every answer (default 0)
   --silent          act on commands but never answer
   --throttle        take bytes from the line no faster than the line rate
   --verbose         print every frame received and every byte sent on standard error
@@ -67,6 +70,19 @@ std::string escaped(std::string_view bytes) {
         }
     }
     return out;
+}
+
+// Bytes as a wrong speed or a bad cable makes of a line, never ending an answer early.
+std::string lineNoise(std::size_t size) {
+    std::string noise(size, '\0');
+    unsigned state = 0x2545F491u;
+    for (char& c : noise) {
+        do {
+            state = state * 1664525u + 1013904223u;
+            c = static_cast<char>(state >> 24);
+        } while (c == '\r' || c == '\x06');
+    }
+    return noise;
 }
 
 std::optional<int> number(std::string_view text, int low, int high) {
@@ -147,6 +163,12 @@ int main(int argc, char** argv) {
                 return fail("--address must be 1 to 4");
             }
             settings.address = *address;
+        } else if (arg == "--noise") {
+            const auto size = numeric(0, 65536);
+            if (!size) {
+                return fail("--noise must be a number of bytes, 0 to 65536");
+            }
+            settings.noise = lineNoise(static_cast<std::size_t>(*size));
         } else if (arg == "--split") {
             const auto size = numeric(1, 4096);
             if (!size) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace pj::sim {
 namespace {
@@ -59,6 +61,7 @@ class PanelEnd {
     }
 
     bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
     bool write(std::string_view bytes) const {
         return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -253,7 +256,7 @@ TEST_F(LineServerTest, WaitsQuietlyWhileNobodyHasTheLineOpen) {
     EXPECT_EQ(server.frameCount(), 2u);
 }
 
-TEST_F(LineServerTest, ServesOneTcpClientAtATimeTheNewestTakingOver) {
+TEST_F(LineServerTest, ServesOneTcpClientAtATimeAndTellsASecondOneTheLineIsInUse) {
     LineOptions options;
     options.listenPort = 0;
     LineServer server(options);
@@ -265,12 +268,73 @@ TEST_F(LineServerTest, ServesOneTcpClientAtATimeTheNewestTakingOver) {
     ASSERT_TRUE(first.write("CR0\r"));
     EXPECT_EQ(first.read(3), "00\r");
 
-    PanelEnd second = PanelEnd::connectTo(server.path());
-    ASSERT_TRUE(second.isOpen());
-    EXPECT_TRUE(first.closedByPeer(1000ms));
-    ASSERT_TRUE(second.write("CR1\r"));
-    EXPECT_EQ(second.read(2), "1\r");
+    // The newcomer is told and let go; the line stays with the first, which is not disturbed.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        PanelEnd second = PanelEnd::connectTo(server.path());
+        ASSERT_TRUE(second.isOpen());
+        EXPECT_EQ(second.read(45), "pjsim: the line is in use by another client\r\n");
+        EXPECT_TRUE(second.closedByPeer(1000ms));
+    }
+    ASSERT_TRUE(first.write("CR1\r"));
+    EXPECT_EQ(first.read(2), "1\r");
     EXPECT_TRUE(server.clientConnected());
+}
+
+TEST_F(LineServerTest, TcpClientThatNeverReadsIsDroppedAndTheNextGetsOnlyItsOwnAnswers) {
+    LineOptions options;
+    options.listenPort = 0;
+    LineServer server(options);
+    ASSERT_FALSE(server.start().has_value());
+    // Every answer comes behind a megabyte of noise.
+    server.withProjector([](Projector& p) { p.settings().noise = std::string(1 << 20, '?'); });
+    {
+        PanelEnd deaf = PanelEnd::connectTo(server.path());
+        ASSERT_TRUE(deaf.write("CR0\r"));
+        // Reads nothing: the server lets it go rather than queue without bound.
+        const auto deadline = Clock::now() + 5s;
+        while (server.frameCount() == 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(2ms);
+        }
+        while (server.clientConnected() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_FALSE(server.clientConnected());
+    }
+    server.withProjector([](Projector& p) { p.settings().noise.clear(); });
+    PanelEnd next = PanelEnd::connectTo(server.path());
+    ASSERT_TRUE(next.isOpen());
+    ASSERT_TRUE(next.write("CR1\r"));
+    EXPECT_EQ(next.read(2), "1\r") << "nothing queued for the client before";
+}
+
+TEST_F(LineServerTest, EachOpenerOfTheTerminalFindsItFreshBehindTheLink) {
+    LineOptions options;
+    options.link = link();
+    LineServer server(options);
+    ASSERT_FALSE(server.start().has_value());
+    const std::string first = server.path();
+    {
+        // An opener that takes the line for itself and ends without giving it back.
+        PanelEnd greedy(options.link);
+        ASSERT_TRUE(greedy.isOpen());
+        ASSERT_EQ(::ioctl(greedy.fd(), TIOCEXCL), 0);
+        ASSERT_TRUE(greedy.write("CR0\r"));
+        EXPECT_EQ(greedy.read(3), "00\r");
+    }
+    // The next opener, by the same link, finds a fresh terminal, with no lock left on it.
+    const auto deadline = Clock::now() + 3s;
+    while (server.path() == first && Clock::now() < deadline) {
+        std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_NE(server.path(), first);
+    EXPECT_EQ(std::filesystem::read_symlink(options.link).string(), server.path());
+    PanelEnd next(options.link);
+    ASSERT_TRUE(next.isOpen());
+    int exclusive = -1;
+    ASSERT_EQ(::ioctl(next.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ASSERT_TRUE(next.write("CR1\r"));
+    EXPECT_EQ(next.read(2), "1\r");
 }
 
 TEST_F(LineServerTest, TcpStopClosesTheConnectionAndStartListensOnTheSamePortAgain) {

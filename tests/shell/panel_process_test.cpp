@@ -1,0 +1,74 @@
+// The panel as a process: ended by a signal, it still closes its port.
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+
+namespace pj {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Whether the terminal at `path` is held exclusively by its opener.
+bool heldExclusively(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return errno == EBUSY;
+    }
+    int exclusive = 0;
+    const bool held = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    ::close(fd);
+    return held;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST(PanelProcess, EndedBySignalItClosesItsPortAndLeavesNoLockBehind) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        std::array<char, 128> name{};
+        ASSERT_EQ(::grantpt(master) | ::unlockpt(master) | ::ptsname_r(master, name.data(), 128),
+                  0);
+        const std::string slave = name.data();
+
+        QProcess panel;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        panel.setProcessEnvironment(environment);
+        panel.start(QStringLiteral(PJ_PANEL_BIN),
+                    {QStringLiteral("--port1"), QString::fromStdString(slave)});
+        ASSERT_TRUE(panel.waitForStarted(10000));
+        ASSERT_TRUE(waitFor([&] { return heldExclusively(slave); }, 20s)) << "never opened";
+
+        ASSERT_EQ(::kill(static_cast<pid_t>(panel.processId()), signal), 0);
+        ASSERT_TRUE(panel.waitForFinished(20000));
+        EXPECT_EQ(panel.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(panel.exitCode(), 0);
+        EXPECT_FALSE(heldExclusively(slave));
+        ::close(master);
+    }
+}
+
+}  // namespace
+}  // namespace pj
