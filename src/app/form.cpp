@@ -16,6 +16,8 @@ Form::Form(Window& window, SerialControl& serial, FormTimers timers, const Clock
       view_(window, portPanel_),
       manualEntry_(window, transaction_) {
     serial_.setOnComm([this](const CommEvent& event) { MSComm1_OnComm(event); });
+    // A button held through an outage does not go on by itself into the port come back.
+    portPanel_.setOnBack([this] { repeater_.interrupt(); });
 }
 
 void Form::Load() {
@@ -101,7 +103,7 @@ void Form::MSComm1_OnComm(const CommEvent& event) {
             transaction_.receive(event.data);
             break;
         case CommEvent::Kind::DeviceLost:
-            portPanel_.deviceLost(event.data);
+            portPanel_.deviceLost(event.data, event.sameDeviceKnown);
             break;
         case CommEvent::Kind::Opened:
             portPanel_.opened();

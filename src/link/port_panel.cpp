@@ -110,25 +110,41 @@ void PortPanel::selectSpeed(std::string_view settings) {
     window_.setVisible(ControlId::Frame8, false);
 }
 
-void PortPanel::deviceLost(std::string_view how) {
+void PortPanel::deviceLost(std::string_view how, bool sameDeviceKnown) {
     static_cast<void>(how);
-    // Nothing is written into a vanished port; it is tried again until it comes back.
     opening_ = Opening::None;
+    if (!sameDeviceKnown) {
+        // Whatever appears next under that name may be another device: only the operator
+        // can say it is the projector's line again.
+        portError(portName() + " lost: the device went away; choose the port again");
+        return;
+    }
+    // Nothing is written into a vanished port; it is tried again until it comes back.
     portError(portName() + " lost: the device went away");
     reconnect_.setEnabled(true);
+}
+
+void PortPanel::back() {
+    reconnect_.setEnabled(false);
+    if (onBack_) {
+        onBack_();
+    }
+    window_.setPortNotice(portName() + " is back");
+    if (observer_ != nullptr) {
+        observer_->portReady();
+    }
 }
 
 void PortPanel::opened() {
     const Opening was = opening_;
     opening_ = Opening::None;
     if (was == Opening::Retry) {
-        reconnect_.setEnabled(false);
-        window_.setPortNotice(portName() + " is back");
+        back();
     } else if (was == Opening::Chosen) {
         window_.setPortNotice("");
-    }
-    if (observer_ != nullptr) {
-        observer_->portReady();
+        if (observer_ != nullptr) {
+            observer_->portReady();
+        }
     }
 }
 
@@ -153,11 +169,7 @@ void PortPanel::Reconnect_Timer() {
     if (result.outcome() == SerialResult::Outcome::UnderWay) {
         opening_ = Opening::Retry;
     } else if (!result.failed()) {
-        reconnect_.setEnabled(false);
-        window_.setPortNotice(portName() + " is back");
-        if (observer_ != nullptr) {
-            observer_->portReady();
-        }
+        back();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,7 +43,7 @@ class PortPanel {
     void selectSpeed(std::string_view settings);
 
     // What the serial control reports of the port's state.
-    void deviceLost(std::string_view how);
+    void deviceLost(std::string_view how, bool sameDeviceKnown);
     void opened();
     void openFailed(std::string_view why);
 
@@ -51,6 +52,8 @@ class PortPanel {
 
     const std::string& lineSettings() const { return lineSettings_; }
     void setObserver(FormObserver* observer) { observer_ = observer; }
+    // Called when a lost port is back, before anything else is sent on it.
+    void setOnBack(std::function<void()> onBack) { onBack_ = std::move(onBack); }
 
   private:
     std::string portName() const;
@@ -64,7 +67,10 @@ class PortPanel {
     Timer& hide_;
     Timer& reconnect_;
     LinePacer& pacer_;
+    void back();
+
     FormObserver* observer_ = nullptr;
+    std::function<void()> onBack_;
     std::string lineSettings_;
     // A port whose opening is under way: the operator's choice, or a lost port being retried.
     enum class Opening { None, Chosen, Retry } opening_ = Opening::None;

@@ -47,6 +47,11 @@ struct CommEvent {
     };
     Kind kind;
     std::string data;
+    // DeviceLost: whether the control can tell the same device when it comes back (a network
+    // endpoint, a link the operator named, a USB adapter by its serial number), so that the
+    // port may be reopened without the operator. A device known only by a path that another
+    // device may take next is not.
+    bool sameDeviceKnown = true;
 };
 
 // The serial control: the one way the program reaches the serial line. The operations are

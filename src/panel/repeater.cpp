@@ -72,6 +72,12 @@ bool Repeater::release(ControlId control) {
     return true;
 }
 
+void Repeater::interrupt() {
+    repeatCode_ = 0;
+    pacer_.cancel();
+    repeat_.setEnabled(false);
+}
+
 void Repeater::stop() {
     stopped_ = true;
     repeatCode_ = 0;

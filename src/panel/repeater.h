@@ -23,6 +23,8 @@ class Repeater {
     // False for a control that is no press-and-hold button.
     bool press(ControlId control);
     bool release(ControlId control);
+    // Ends the repeat of a button still held; pressing it again starts it afresh.
+    void interrupt();
     // Switches the repeat off for good.
     void stop();
 

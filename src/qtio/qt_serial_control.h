@@ -36,7 +36,19 @@ class QtSerialControl final : public SerialControl {
     }
 
   private:
+    // What is known of the device behind a port when it was opened, to tell it again.
+    struct Identity {
+        QString device;       // the name the port was given
+        bool byLink = false;  // a symbolic link: the operator's own stable name for it
+        bool usb = false;     // a USB adapter, told by these
+        quint16 vendor = 0;
+        quint16 product = 0;
+        QString serialNumber;
+    };
+
     SerialResult open();
+    SerialResult openDevice(const QString& name);
+    void onTransportEvent(CommEvent event);
 
     std::array<QString, 2> devices_;
     int port_ = 1;
@@ -44,6 +56,10 @@ class QtSerialControl final : public SerialControl {
     // The transport of the device last opened, and that device's name.
     std::unique_ptr<Transport> transport_;
     QString transportDevice_;
+    Identity identity_;
+    // The port went away and has not been chosen again since: an opening is a retry, and
+    // must find the same device.
+    bool retrying_ = false;
     std::function<void(const CommEvent&)> onComm_;
 };
 

@@ -192,6 +192,31 @@ TEST_F(Transaction, LostDeviceIsToldOnceRetriedEverySecondAndReopenedWhenBack) {
     EXPECT_EQ(rig.serial.wire(), "C00\r");
 }
 
+TEST_F(Transaction, DeviceThatCannotBeToldFromAnotherIsLeftForTheOperatorToChooseAgain) {
+    rig.serial.loseDevice(false);
+    EXPECT_EQ(rig.window.portNotice, "COM1 lost: the device went away; choose the port again");
+    rig.clock.advance(5000);
+    EXPECT_EQ(rig.serial.opens, 0);  // whatever took its name is not taken for it
+    rig.form.Click(ControlId::Option1);
+    EXPECT_TRUE(rig.serial.portOpen());
+    EXPECT_EQ(rig.window.portNotice, "");
+}
+
+TEST_F(Transaction, ButtonHeldThroughAnOutageDoesNotGoOnWhenThePortIsBack) {
+    rig.form.MouseDown(ControlId::Command15);  // "Zoom" "+", every 105 ms
+    rig.clock.advance(300);
+    rig.serial.loseDevice();
+    rig.clock.advance(1000);  // back at the first retry
+    ASSERT_EQ(rig.window.portNotice, "COM1 is back");
+    rig.serial.writes.clear();
+    rig.clock.advance(1000);
+    EXPECT_TRUE(rig.serial.writes.empty());
+    EXPECT_EQ(state().RepeatCode, 0);
+    rig.form.MouseUp(ControlId::Command15);
+    rig.form.MouseDown(ControlId::Command15);  // a new press starts afresh
+    EXPECT_EQ(rig.serial.wire(), "C47\r");
+}
+
 TEST_F(Transaction, PortsTheOperatorLeftClosedAreNotRetried) {
     rig.serial.openFailure[2] = "Permission denied";
     rig.form.Click(ControlId::Option2);  // a failed selection leaves the port closed

@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QSerialPort>
 #include <QTimer>
 
 #include <cstdio>
@@ -7,15 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include "qtio/qt_serial_control.h"
+
 namespace {
 
-// `--hold-port PATH`: opens the port and keeps it for a few seconds, as another program
+// `--hold-port PATH`: opens the port and keeps it for a few seconds, as another panel
 // holding the line would. The tests start this binary that way as their second process.
 int holdPort(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QSerialPort port(QString::fromLocal8Bit(argv[2]));
-    if (!port.open(QIODevice::ReadWrite)) {
-        std::printf("failed: %s\n", qPrintable(port.errorString()));
+    pj::QtSerialControl port;
+    port.setDevice(1, QString::fromLocal8Bit(argv[2]));
+    if (const pj::SerialResult opened = port.setPortOpen(true); opened.failed()) {
+        std::printf("failed: %s\n", opened.error().c_str());
         return 1;
     }
     std::printf("held\n");

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "shell/event_loop.h"
 #include "shell/panel_on_line.h"
@@ -97,12 +98,48 @@ TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
     EXPECT_EQ(serial.commPort(), 1);
     std::printf("warning box for a held port: \"%s\"\n", window.boxes[0].text.c_str());
 
+    const std::string heldTerminal = second.path();
     holder.kill();
     holder.waitForFinished();
+    // The simulator gives the next opener a fresh terminal behind the link.
+    ASSERT_TRUE(runUntil([&] {
+        std::error_code unreadable;
+        return std::filesystem::read_symlink(byLink.link, unreadable).string() != heldTerminal;
+    }));
     // Once the other program lets go, choosing the port again opens it.
     form.Click(ControlId::Option2);
     EXPECT_TRUE(serial.portOpen());
     EXPECT_EQ(window.boxes.size(), 1u);
+}
+
+TEST_F(SerialEndToEnd, OneDeviceHasOneLockWhateverItIsCalled) {
+    // The line is open by its link; by its own name it is the same device, and taken.
+    const std::string device = server->path();
+    ASSERT_NE(device, linkPath());
+    const std::string names[] = {device, linkPath()};
+    for (const std::string& name : names) {
+        QtSerialControl other;
+        other.setDevice(1, QString::fromStdString(name));
+        const SerialResult opened = other.setPortOpen(true);
+        EXPECT_TRUE(opened.failed()) << name << " opened a second time";
+        EXPECT_FALSE(other.portOpen()) << name;
+    }
+}
+
+// A terminal opened by its own name: whatever takes that name next may be another device.
+TEST(SerialByPath, LineLostUnderAPathAnotherDeviceMayTakeIsLeftForTheOperator) {
+    sim::LineServer server{sim::LineOptions{}};
+    ASSERT_FALSE(server.start());
+    HeadlessPanel panel;
+    panel.load(QString::fromStdString(server.path()));
+    ASSERT_TRUE(panel.serial.portOpen());
+    server.dropLine();
+    ASSERT_TRUE(runUntil([&] { return !panel.serial.portOpen(); }));
+    EXPECT_EQ(panel.window.portNotice, "COM1 lost: the device went away; choose the port again");
+    ASSERT_FALSE(server.reopen());
+    runFor(1500);
+    EXPECT_FALSE(panel.serial.portOpen());
+    EXPECT_EQ(server.frameCount(), 0u);
 }
 
 }  // namespace

@@ -128,9 +128,9 @@ void FakeSerial::raiseEvent(const CommEvent& event) {
     }
 }
 
-void FakeSerial::loseDevice() {
+void FakeSerial::loseDevice(bool sameDeviceKnown) {
     open_ = false;
-    raiseEvent({CommEvent::Kind::DeviceLost, "the device went away"});
+    raiseEvent({CommEvent::Kind::DeviceLost, "the device went away", sameDeviceKnown});
 }
 
 void Rig::load() {

@@ -75,7 +75,8 @@ class FakeSerial final : public SerialControl {
     // Test side.
     void arrive(std::string_view bytes);  // raises the receive event with these bytes
     void raiseEvent(const CommEvent& event);
-    void loseDevice();  // the device goes away while open
+    // The device goes away while open; the control may or may not know it when it is back.
+    void loseDevice(bool sameDeviceKnown = true);
 
     std::vector<std::string> writes;         // one entry per output call
     std::string wire() const;                // everything written, joined
