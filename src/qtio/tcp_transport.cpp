@@ -1,65 +1,18 @@
 #include "qtio/tcp_transport.h"
 
-#include <algorithm>
-
 namespace pj {
 
-namespace {
-constexpr QLatin1String kTcpScheme("tcp://");
-}  // namespace
-
 bool isTcpDevice(const QString& device) {
-    return device.startsWith(kTcpScheme, Qt::CaseInsensitive);
-}
-
-QString endpointName(const TcpEndpoint& endpoint) {
-    const QString host =
-        endpoint.host.contains(QLatin1Char(':')) ? "[" + endpoint.host + "]" : endpoint.host;
-    return host + ":" + QString::number(endpoint.port);
+    return isTcpDevice(device.toStdString());
 }
 
 std::optional<TcpEndpoint> parseTcpDevice(const QString& device, QString* error) {
-    const auto fail = [&](const QString& why) -> std::optional<TcpEndpoint> {
-        if (error != nullptr) {
-            *error = "\"" + device + "\" is not a network port (tcp://HOST:PORT): " + why;
-        }
-        return std::nullopt;
-    };
-    if (!isTcpDevice(device)) {
-        return fail(QStringLiteral("it does not begin with tcp://"));
+    std::string problem;
+    std::optional<TcpEndpoint> endpoint = parseTcpDevice(device.toStdString(), &problem);
+    if (!endpoint && error != nullptr) {
+        *error = QString::fromStdString(problem);
     }
-    QString rest = device.mid(kTcpScheme.size());
-    if (rest.endsWith(QLatin1Char('/'))) {
-        rest.chop(1);
-    }
-    // An IPv6 address stands in brackets, so that its colons are not taken for the port's.
-    QString host;
-    QString port;
-    if (rest.startsWith(QLatin1Char('['))) {
-        const qsizetype close = rest.indexOf(QLatin1Char(']'));
-        if (close < 0 || (close + 1 < rest.size() && rest.at(close + 1) != QLatin1Char(':'))) {
-            return fail(QStringLiteral("an IPv6 address is written [ADDRESS]:PORT"));
-        }
-        host = rest.mid(1, close - 1);
-        port = close + 1 < rest.size() ? rest.mid(close + 2) : QString();
-    } else {
-        const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-        host = colon < 0 ? rest : rest.left(colon);
-        port = colon < 0 ? QString() : rest.mid(colon + 1);
-    }
-    if (host.isEmpty()) {
-        return fail(QStringLiteral("the host is missing"));
-    }
-    static const QString kNotInHost = QStringLiteral("/?#@[] ");
-    if (std::any_of(host.begin(), host.end(), [](QChar c) { return kNotInHost.contains(c); })) {
-        return fail(QStringLiteral("only a host and a port number may follow tcp://"));
-    }
-    bool number = false;
-    const uint value = port.toUInt(&number);
-    if (!number || value < 1 || value > 65535) {
-        return fail(QStringLiteral("no port number (1 to 65535) after the host"));
-    }
-    return TcpEndpoint{host, static_cast<std::uint16_t>(value)};
+    return endpoint;
 }
 
 TcpTransport::TcpTransport(TcpEndpoint endpoint) : endpoint_(std::move(endpoint)) {
@@ -113,7 +66,7 @@ SerialResult TcpTransport::open() {
     socket_.abort();
     connecting_ = true;
     connectTimeout_.start();
-    socket_.connectToHost(endpoint_.host, endpoint_.port);
+    socket_.connectToHost(QString::fromStdString(endpoint_.host), endpoint_.port);
     return SerialResult::underWay();
 }
 
@@ -139,7 +92,7 @@ void TcpTransport::failed(const QString& why) {
     connecting_ = false;
     connectTimeout_.stop();
     socket_.abort();
-    report({CommEvent::Kind::OpenFailed, (endpointName(endpoint_) + ": " + why).toStdString()});
+    report({CommEvent::Kind::OpenFailed, endpointName(endpoint_) + ": " + why.toStdString()});
 }
 
 void TcpTransport::lost() {
@@ -163,8 +116,7 @@ void TcpTransport::close() {
 
 SerialResult TcpTransport::write(std::string_view bytes) {
     if (!open_) {
-        return SerialResult::failed(connecting_ ? endpointName(endpoint_).toStdString() +
-                                                      ": still connecting"
+        return SerialResult::failed(connecting_ ? endpointName(endpoint_) + ": still connecting"
                                                 : std::string("the port is not open"));
     }
     const auto size = static_cast<qint64>(bytes.size());

@@ -4,26 +4,16 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <cstdint>
 #include <optional>
 
+#include "link/tcp_endpoint.h"
 #include "qtio/transport.h"
 
 namespace pj {
 
-// Where a port is reached on the network: a serial device server in raw TCP mode, named
-// "tcp://HOST:PORT" ("tcp://[::1]:4001" for an IPv6 address).
-struct TcpEndpoint {
-    QString host;
-    std::uint16_t port = 0;
-};
-
-// True when `device` names a network port rather than a serial device.
+// The "tcp://HOST:PORT" names of link/tcp_endpoint.h, for the Qt side's QString names.
 bool isTcpDevice(const QString& device);
-// The endpoint a "tcp://HOST:PORT" name stands for, or a description of what is wrong with it.
 std::optional<TcpEndpoint> parseTcpDevice(const QString& device, QString* error = nullptr);
-// "HOST:PORT", with an IPv6 address in brackets.
-QString endpointName(const TcpEndpoint& endpoint);
 
 // A serial device server on QTcpSocket. Nothing here waits: connecting is under way when
 // open() returns and its end is reported; closing lets the bytes still on their way out go
