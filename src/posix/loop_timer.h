@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "app/form.h"
+#include "app/timer.h"
+#include "posix/event_loop.h"
+
+namespace pj::posix {
+
+// A window timer on the event loop, precise to the millisecond: the repeat periods go down
+// to 5 ms. While enabled it fires every interval, each period counted from the one before
+// so that repeats do not drift; a period missed altogether is skipped.
+class LoopTimer final : public Timer {
+  public:
+    explicit LoopTimer(EventLoop& loop);
+    ~LoopTimer() override;
+    LoopTimer(const LoopTimer&) = delete;
+    LoopTimer& operator=(const LoopTimer&) = delete;
+
+    void setInterval(int ms) override;
+    int interval() const override { return intervalMs_; }
+    void setEnabled(bool enabled) override;
+    bool enabled() const override { return enabled_; }
+    void setOnTimer(std::function<void()> handler) override { handler_ = std::move(handler); }
+
+  private:
+    friend class EventLoop;
+    EventLoop::TimePoint due() const { return due_; }
+    std::uint64_t serial() const { return serial_; }
+    // Called by the loop once the timer is due: sets the next period, then runs the handler.
+    void fire(EventLoop::TimePoint now);
+
+    EventLoop& loop_;
+    std::function<void()> handler_;
+    int intervalMs_ = 0;
+    bool enabled_ = false;
+    EventLoop::TimePoint due_{};
+    std::uint64_t serial_;
+};
+
+// The core's timers, each on the loop.
+struct LoopFormTimers {
+    explicit LoopFormTimers(EventLoop& loop)
+        : timer1(loop), timer2(loop), timer3(loop), timer4(loop), pacer(loop), reconnect(loop) {}
+
+    LoopTimer timer1, timer2, timer3, timer4, pacer, reconnect;
+
+    FormTimers all() { return {timer1, timer2, timer3, timer4, pacer, reconnect}; }
+};
+
+}  // namespace pj::posix

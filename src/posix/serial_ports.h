@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pj::posix {
+
+// A serial port of this machine: its device, and what the system says it is (the product
+// and its maker; empty when the system says nothing).
+struct SerialPortEntry {
+    std::string device;
+    std::string description;
+};
+
+// The machine's serial ports, in the order of their device paths: the devices behind
+// /dev/serial/by-id, and the terminals of /sys/class/tty that stand for a device (a legacy
+// UART slot with no chip behind it is left out).
+std::vector<SerialPortEntry> serialPorts();
+
+}  // namespace pj::posix
