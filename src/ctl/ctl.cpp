@@ -1,7 +1,5 @@
 #include "ctl/ctl.h"
 
-#include <QSerialPortInfo>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -11,8 +9,10 @@
 #include "app/form.h"
 #include "app/recording_window.h"
 #include "ctl/session.h"
-#include "qtio/qt_clock.h"
-#include "qtio/qt_timer.h"
+#include "posix/event_loop.h"
+#include "posix/loop_timer.h"
+#include "posix/monotonic_clock.h"
+#include "posix/serial_ports.h"
 
 namespace pj::ctl {
 
@@ -101,15 +101,10 @@ int decode(const Request& request, std::istream& in, std::ostream& out, std::ost
 }
 
 int listPorts(std::ostream& out) {
-    auto ports = QSerialPortInfo::availablePorts();
-    std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-        return a.systemLocation() < b.systemLocation();
-    });
-    for (const QSerialPortInfo& port : ports) {
-        out << port.systemLocation().toStdString();
-        const QString about = (port.description() + " " + port.manufacturer()).trimmed();
-        if (!about.isEmpty()) {
-            out << "\t" << about.toStdString();
+    for (const posix::SerialPortEntry& port : posix::serialPorts()) {
+        out << port.device;
+        if (!port.description.empty()) {
+            out << "\t" << port.description;
         }
         out << "\n";
     }
@@ -145,9 +140,8 @@ int exchange(const Request& request, std::ostream& out, std::ostream& err) {
     }
     // Frames for every projector are acted on by all and answered by none.
     if (!result.reply && request.address->name != "all") {
-        return complain(
-            err, kExitNoReply,
-            "no reply from " + session.portName().toStdString() + " to " + std::string(command));
+        return complain(err, kExitNoReply,
+                        "no reply from " + session.portName() + " to " + std::string(command));
     }
     return kExitOk;
 }
@@ -160,9 +154,11 @@ Decoded decodeReply(const NamedQuery& query, std::string_view reply) {
     }
     // The window itself, on a line whose answer is `reply`: the query goes out the window's
     // way and the answer is taken in as one arrival.
+    // Its timers are set going but never reached: the loop is not run.
     DecodeLine line;
-    QtFormTimers timers;
-    SteadyClock clock;
+    posix::EventLoop loop;
+    posix::LoopFormTimers timers(loop);
+    posix::MonotonicClock clock;
     RecordingWindow window;
     Form form(window, line, timers.all(), clock);
     Readings seen;

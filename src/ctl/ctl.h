@@ -24,7 +24,7 @@ Decoded decodeReply(const NamedQuery& query, std::string_view reply);
 std::string jsonString(std::string_view bytes);
 
 // The whole of pjctl: `args` are the arguments after the program name. Returns the exit
-// status. Commands that use a port need a QCoreApplication.
+// status.
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err);
 

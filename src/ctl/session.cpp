@@ -1,12 +1,10 @@
 #include "ctl/session.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
 #include <algorithm>
 
+#include "posix/loop_timer.h"
+#include "posix/tcp_transport.h"
 #include "protocol/frame.h"
-#include "qtio/tcp_transport.h"
 #include "status/queries.h"
 
 namespace pj::ctl {
@@ -17,7 +15,7 @@ constexpr char kAck = '\x06';
 // The longest an exchange may take before it is given up: beyond the longest reply window.
 constexpr int kExchangeGiveUpMs = 10000;
 // The longest an opening of a network port may take.
-constexpr int kOpenGiveUpMs = TcpTransport::kConnectTimeoutMs + 1000;
+constexpr int kOpenGiveUpMs = posix::TcpTransport::kConnectTimeoutMs + 1000;
 
 // A projector answers a command with a line ending in a carriage return, or with an ACK.
 bool answerComplete(std::string_view received) {
@@ -82,27 +80,29 @@ std::string Session::deviceError(std::string_view message) const {
     if (const std::size_t colon = why.find(": "); why.rfind("COM", 0) == 0 && colon != why.npos) {
         why.remove_prefix(colon + 2);
     }
-    return portName().toStdString() + ": " + std::string(why);
+    return portName() + ": " + std::string(why);
 }
 
 void Session::waitFor(const std::function<bool()>& done, int giveUpMs) {
     if (done()) {
         return;
     }
-    QEventLoop loop;
+    posix::EventLoop& loop = panel_.loop;
     onNews_ = [&] {
         if (done()) {
             loop.quit();
         }
     };
-    QTimer::singleShot(giveUpMs, &loop, &QEventLoop::quit);
-    loop.exec();
+    posix::LoopTimer giveUp(loop);
+    giveUp.setInterval(giveUpMs);
+    giveUp.setOnTimer([&] { loop.quit(); });
+    giveUp.setEnabled(true);
+    loop.run();
     onNews_ = nullptr;
 }
 
 std::optional<std::string> Session::open(const Request& request) {
-    panel_.load(request.port.empty() ? panel_.serial.device(1)
-                                     : QString::fromStdString(request.port));
+    panel_.load(request.port.empty() ? panel_.serial.device(1) : request.port);
     // A network port may still be connecting.
     waitFor([&] { return panel_.serial.portOpen() || portError_.has_value(); }, kOpenGiveUpMs);
     if (!panel_.serial.portOpen()) {
@@ -110,7 +110,7 @@ std::optional<std::string> Session::open(const Request& request) {
         if (const std::size_t colon = why.find(": "); colon != std::string::npos) {
             why.erase(0, colon + 2);
         }
-        return "cannot open " + portName().toStdString() + ": " + why;
+        return "cannot open " + portName() + ": " + why;
     }
     portError_.reset();
     if (request.baud == 9600) {
@@ -177,12 +177,9 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
     portError_.reset();
     LinePacer& pacer = panel_.form.linePacer();
 
-    QEventLoop loop;
-    QTimer repeat;
-    QTimer release;
-    repeat.setTimerType(Qt::PreciseTimer);
-    release.setTimerType(Qt::PreciseTimer);
-    release.setSingleShot(true);
+    posix::EventLoop& loop = panel_.loop;
+    posix::LoopTimer repeat(loop);
+    posix::LoopTimer release(loop);
 
     const auto sendOne = [&] {
         const std::size_t before = written_.size();
@@ -194,8 +191,11 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
         }
         ++result.frames;
     };
-    QObject::connect(&repeat, &QTimer::timeout, &loop, [&] { pacer.due(sendOne); });
-    QObject::connect(&release, &QTimer::timeout, &loop, &QEventLoop::quit);
+    repeat.setOnTimer([&] { pacer.due(sendOne); });
+    release.setOnTimer([&] {
+        release.setEnabled(false);
+        loop.quit();
+    });
     onNews_ = [&] {
         if (portError_ && !panel_.serial.portOpen()) {
             result.portError = deviceError(*portError_);
@@ -205,9 +205,11 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
 
     sendOne();
     if (!result.portError) {
-        repeat.start(everyMs);
-        release.start(forMs);
-        loop.exec();
+        repeat.setInterval(everyMs);
+        repeat.setEnabled(true);
+        release.setInterval(forMs);
+        release.setEnabled(true);
+        loop.run();
     }
     pacer.cancel();
     onNews_ = nullptr;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <functional>
 #include <optional>
 #include <string>
@@ -9,7 +7,7 @@
 
 #include "app/form_observer.h"
 #include "ctl/options.h"
-#include "qtio/headless_panel.h"
+#include "posix/headless_rig.h"
 
 namespace pj::ctl {
 
@@ -34,7 +32,7 @@ struct HoldResult {
 
 // The panel's core on a real port, driven headless: commands go out through the window's
 // own buttons and manual entry, and what the window would show comes back through the core's
-// observer. Needs a QCoreApplication.
+// observer. Runs the rig's event loop only while it waits for the line.
 class Session final : private FormObserver {
   public:
     Session();
@@ -46,7 +44,7 @@ class Session final : private FormObserver {
     // speed and the address. On failure, says why in one line.
     std::optional<std::string> open(const Request& request);
     // The device behind port 1, for messages.
-    QString portName() const { return panel_.serial.device(1); }
+    std::string portName() const { return panel_.serial.device(1); }
 
     // A status query: its button when the panel has one, else typed in and sent.
     Exchange query(const NamedQuery& query);
@@ -69,7 +67,7 @@ class Session final : private FormObserver {
     void waitFor(const std::function<bool()>& done, int giveUpMs);
     std::string deviceError(std::string_view message) const;
 
-    HeadlessPanel panel_;
+    posix::HeadlessRig panel_;
     // What the observer was told since the last exchange began.
     std::string written_;
     std::string received_;

@@ -2,8 +2,10 @@
 // pseudo-terminal and over TCP.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ctl/ctl.h"
@@ -31,8 +33,16 @@ class PjctlOnLine : public ::testing::Test {
     void SetUp() override { ASSERT_FALSE(server.start()); }
 
     Outcome at(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", server.path()});
-        return pjctl(std::move(args));
+        const std::string path = server.path();
+        args.insert(args.begin(), {"--port", path});
+        Outcome outcome = pjctl(std::move(args));
+        // The simulator answers a hang-up with a fresh terminal: the next run waits for it,
+        // rather than open the old one as it is being closed.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (server.path() == path && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return outcome;
     }
 
     sim::LineServer server{sim::LineOptions{}};

@@ -59,15 +59,15 @@ TEST(DecodeAgreesWithTheWindow, ForEveryQuery) {
         if (button != kQueryButtons.end()) {
             rig.form.Click(button->control);
         } else {
-            rig.window.setText("Text1", query->command);
-            rig.form.Click("Command95");
+            rig.type(query->command);
+            rig.form.Click(ControlId::Command95);
         }
         ASSERT_EQ(rig.serial.wire(), std::string(query->command) + "\r");
         rig.serial.arrive(row.reply);
 
         const Decoded decoded = decodeReply(*query, row.reply);
-        EXPECT_EQ(decoded.echo, rig.label("Label12"));
-        EXPECT_EQ(decoded.readout.value_or(""), rig.label("Label22"));
+        EXPECT_EQ(decoded.echo, rig.label(ControlId::Label12));
+        EXPECT_EQ(decoded.readout.value_or(""), rig.label(ControlId::Label22));
         if (!row.readout.empty()) {
             EXPECT_EQ(decoded.readout.value_or(""), row.readout);
         }
@@ -78,10 +78,10 @@ TEST(DecodeAgreesWithTheWindow, ForEveryQuery) {
 TEST(DecodeAgreesWithTheWindow, NothingReceivedIsTheNoReplyMark) {
     test::Rig rig;
     rig.load();
-    rig.form.Click("Command44");
+    rig.form.Click(ControlId::Command44);
     rig.clock.advance(600);
     const Decoded decoded = decodeReply(*findQuery("status"), "");
-    EXPECT_EQ(decoded.echo, rig.label("Label12"));
+    EXPECT_EQ(decoded.echo, rig.label(ControlId::Label12));
     EXPECT_FALSE(decoded.readout);
 }
 

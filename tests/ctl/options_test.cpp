@@ -58,14 +58,14 @@ TEST(Arguments, OptionsGoAnywhereAndTextMayFollowADoubleDash) {
     EXPECT_EQ(hold->text, "C47");
     EXPECT_EQ(hold->holdForMs, 1000);
     EXPECT_EQ(hold->holdEveryMs, 105);
-    EXPECT_EQ(hold->address->option, "Option4");
+    EXPECT_EQ(hold->address->option, ControlId::Option4);
     EXPECT_EQ(hold->port, "tcp://pj:4001");
     EXPECT_EQ(hold->baud, 9600);
 
     const auto send = parseArguments({"send", "--", "-1"}, error);
     ASSERT_TRUE(send) << error;
     EXPECT_EQ(send->text, "-1");
-    EXPECT_EQ(send->address->option, "Option3");
+    EXPECT_EQ(send->address->option, ControlId::Option3);
 
     const auto query = parseArguments({"--json", "query", "CR PRESSURE"}, error);
     ASSERT_TRUE(query) << error;
