@@ -1,6 +1,8 @@
 #include "posix/posix_serial_control.h"
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "link/line_settings.h"
 #include "link/tcp_endpoint.h"
@@ -8,6 +10,8 @@
 #include "posix/tcp_transport.h"
 
 namespace pj::posix {
+
+namespace fs = std::filesystem;
 
 PosixSerialControl::PosixSerialControl(EventLoop& loop) : loop_(loop) {}
 
@@ -36,6 +40,8 @@ SerialResult PosixSerialControl::setCommPort(int port) {
         return SerialResult::failed("Port is already open");
     }
     port_ = port;
+    // The operator's choice: whatever is there now is taken.
+    retrying_ = false;
     // An attempt to reach the previous port is given up.
     if (transport_ && transport_->opening()) {
         transport_->close();
@@ -65,27 +71,63 @@ SerialResult PosixSerialControl::setPortOpen(bool open) {
     return this->open();
 }
 
+void PosixSerialControl::onTransportEvent(CommEvent event) {
+    if (event.kind == CommEvent::Kind::DeviceLost) {
+        retrying_ = true;
+        event.sameDeviceKnown =
+            isTcpDevice(identity_.device) || identity_.byLink || identity_.usb.has_value();
+    }
+    if (onComm_) {
+        onComm_(event);
+    }
+}
+
+SerialResult PosixSerialControl::openDevice(const std::string& name) {
+    // The device itself, whatever it was called: one device, one lock, under any name.
+    std::error_code ec;
+    const fs::path canonical = fs::canonical(name, ec);
+    const std::string resolved = ec ? name : canonical.string();
+    const std::optional<UsbIdentity> usb = usbIdentity(resolved);
+    if (retrying_ && identity_.device == name && identity_.usb && usb != identity_.usb) {
+        return SerialResult::failed("another device is there now");
+    }
+    if (!transport_ || transportDevice_ != resolved) {
+        transport_ = std::make_unique<SerialDeviceTransport>(loop_, resolved);
+        transportDevice_ = resolved;
+        transport_->setOnEvent([this](const CommEvent& event) { onTransportEvent(event); });
+    }
+    if (const auto params = parseLineSettings(settings_)) {
+        if (const SerialResult applied = transport_->applySettings(*params); applied.failed()) {
+            return applied;
+        }
+    }
+    SerialResult result = transport_->open();
+    if (!result.failed()) {
+        retrying_ = false;
+        identity_.device = name;
+        identity_.byLink = fs::is_symlink(name, ec);
+        identity_.usb = usb;
+    }
+    return result;
+}
+
 SerialResult PosixSerialControl::open() {
     const std::string name = device(port_);
-    if (!transport_ || transportDevice_ != name) {
-        transport_.reset();
-        if (isTcpDevice(name)) {
-            std::string problem;
-            const std::optional<TcpEndpoint> endpoint = parseTcpDevice(name, &problem);
-            if (!endpoint) {
-                return SerialResult::failed(problem);
-            }
-            transport_ = std::make_unique<TcpTransport>(loop_, *endpoint);
-        } else {
-            transport_ = std::make_unique<SerialDeviceTransport>(loop_, name);
-        }
-        transportDevice_ = name;
-        transport_->setOnEvent([this](const CommEvent& event) {
-            if (onComm_) {
-                onComm_(event);
-            }
-        });
+    if (!isTcpDevice(name)) {
+        return openDevice(name);
     }
+    if (!transport_ || transportDevice_ != name) {
+        std::string problem;
+        const std::optional<TcpEndpoint> endpoint = parseTcpDevice(name, &problem);
+        if (!endpoint) {
+            return SerialResult::failed(problem);
+        }
+        transport_ = std::make_unique<TcpTransport>(loop_, *endpoint);
+        transportDevice_ = name;
+        transport_->setOnEvent([this](const CommEvent& event) { onTransportEvent(event); });
+    }
+    identity_ = Identity{};
+    identity_.device = name;
     if (const auto params = parseLineSettings(settings_)) {
         if (const SerialResult applied = transport_->applySettings(*params); applied.failed()) {
             return applied;

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/serial_control.h"
 #include "posix/event_loop.h"
+#include "posix/serial_ports.h"
 #include "posix/transport.h"
 
 namespace pj::posix {
@@ -35,7 +37,16 @@ class PosixSerialControl final : public SerialControl {
     }
 
   private:
+    // What is known of the device behind a port when it was opened, to tell it again.
+    struct Identity {
+        std::string device;              // the name the port was given
+        bool byLink = false;             // a symbolic link: the operator's own stable name for it
+        std::optional<UsbIdentity> usb;  // a USB adapter, told by its numbers
+    };
+
     SerialResult open();
+    SerialResult openDevice(const std::string& name);
+    void onTransportEvent(CommEvent event);
 
     EventLoop& loop_;
     std::array<std::string, 2> devices_{"/dev/ttyS0", "/dev/ttyS1"};
@@ -44,6 +55,10 @@ class PosixSerialControl final : public SerialControl {
     // The transport of the device last opened, and that device's name.
     std::unique_ptr<Transport> transport_;
     std::string transportDevice_;
+    Identity identity_;
+    // The port went away and has not been chosen again since: an opening is a retry, and
+    // must find the same device.
+    bool retrying_ = false;
     std::function<void(const CommEvent&)> onComm_;
 };
 

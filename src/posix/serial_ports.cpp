@@ -29,17 +29,23 @@ std::string trimmed(const std::string& text) {
     return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
 }
 
-// The product and maker the device's bus (USB) gives, from the nearest device above the
-// terminal that has them.
-std::string description(const std::string& name) {
+// The nearest device above the terminal `name` that has the sysfs attribute `file`.
+std::optional<fs::path> deviceWith(const std::string& name, const char* file) {
     std::error_code ec;
     fs::path at = fs::canonical(fs::path("/sys/class/tty") / name / "device", ec);
     for (int up = 0; !ec && up < 5 && at.has_relative_path(); ++up, at = at.parent_path()) {
-        if (fs::exists(at / "product", ec)) {
-            return trimmed(firstLine(at / "product") + " " + firstLine(at / "manufacturer"));
+        if (fs::exists(at / file, ec)) {
+            return at;
         }
     }
-    return {};
+    return std::nullopt;
+}
+
+// The product and maker the device's bus (USB) gives.
+std::string description(const std::string& name) {
+    const std::optional<fs::path> at = deviceWith(name, "product");
+    return at ? trimmed(firstLine(*at / "product") + " " + firstLine(*at / "manufacturer"))
+              : std::string();
 }
 
 // A terminal of /sys/class/tty that is a serial port: it has a device behind it, and a
@@ -76,6 +82,15 @@ std::vector<SerialPortEntry> serialPorts() {
         ports.push_back({device, description(name)});
     }
     return ports;
+}
+
+std::optional<UsbIdentity> usbIdentity(const std::string& device) {
+    const std::optional<fs::path> at = deviceWith(fs::path(device).filename().string(), "idVendor");
+    if (!at) {
+        return std::nullopt;
+    }
+    return UsbIdentity{firstLine(*at / "idVendor"), firstLine(*at / "idProduct"),
+                       firstLine(*at / "serial")};
 }
 
 }  // namespace pj::posix

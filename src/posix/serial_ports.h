@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,18 @@ struct SerialPortEntry {
 // /dev/serial/by-id, and the terminals of /sys/class/tty that stand for a device (a legacy
 // UART slot with no chip behind it is left out).
 std::vector<SerialPortEntry> serialPorts();
+
+// What tells a USB adapter from another: its vendor and product numbers and serial number.
+struct UsbIdentity {
+    std::string vendor;
+    std::string product;
+    std::string serialNumber;
+
+    bool operator==(const UsbIdentity&) const = default;
+};
+
+// The USB adapter behind a serial device (its path, links resolved); nothing when the
+// device is not on USB or is not there.
+std::optional<UsbIdentity> usbIdentity(const std::string& device);
 
 }  // namespace pj::posix
