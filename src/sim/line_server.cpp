@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -29,6 +30,8 @@ using Nanos = std::chrono::nanoseconds;
 constexpr Millis kMaxWait{10};
 // The pause after a hang-up: nobody has the terminal's slave side open.
 constexpr Millis kHangupPause{5};
+// How long a terminal stays hung up before it is looked at for a lock left behind.
+constexpr Millis kSettleBeforeLooking{50};
 // The most bytes waiting for a TCP client to read them; a client that lets more pile up is
 // not reading, and is dropped so that the line is not held up for it.
 constexpr std::size_t kMostQueuedBytes = 64 * 1024;
@@ -304,13 +307,37 @@ void LineServer::removeLink() {
 }
 
 void LineServer::hungUp() {
-    // The last opener of a terminal of our own closed it, or was ended without closing it and
-    // so may have left it exclusive: the next opener finds a fresh terminal behind the link.
-    if (options_.device.empty()) {
-        renewTerminal();
-    } else {
-        std::this_thread::sleep_for(kHangupPause);
+    // The last opener of a terminal of our own has let go of it. One that was ended without
+    // closing it may have left it exclusive, and the next opener would be turned away: then
+    // a fresh terminal takes its place behind the link. A terminal let go of cleanly stays,
+    // so that openers in quick succession never meet one being replaced.
+    // It is looked at only once nobody has opened it again for a while, so as not to meet an
+    // opener on its way in.
+    const Clock::time_point now = Clock::now();
+    if (!hungUpSince_) {
+        hungUpSince_ = now;
     }
+    if (options_.device.empty() && !foundFree_ && now - *hungUpSince_ >= kSettleBeforeLooking) {
+        if (leftLocked()) {
+            renewTerminal();
+            hungUpSince_.reset();
+        } else {
+            foundFree_ = true;
+        }
+    }
+    std::this_thread::sleep_for(kHangupPause);
+}
+
+bool LineServer::leftLocked() const {
+    const std::string slave = path();
+    const int probe = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (probe < 0) {
+        return errno == EBUSY;
+    }
+    int exclusive = 0;
+    const bool locked = ::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    ::close(probe);
+    return locked;
 }
 
 void LineServer::serve() {
@@ -377,6 +404,11 @@ void LineServer::serve() {
         const pollfd& p = polled[0];
         if (fd_ < 0) {
             continue;
+        }
+        if ((p.revents & POLLHUP) == 0) {
+            // Someone has the line open again.
+            foundFree_ = false;
+            hungUpSince_.reset();
         }
         if ((p.revents & POLLIN) != 0) {
             const Clock::time_point at = Clock::now();

@@ -5,9 +5,9 @@
 // on a TCP port, as a serial device server in raw TCP mode would (path() is then
 // "tcp://HOST:PORT"). Over TCP one client is served at a time: a client that connects while
 // the line has one is told that the line is in use and let go; a client that stops reading is
-// dropped once its unread answers pass a bound. On a pseudo-terminal of its own, each opener
-// gets a fresh terminal: once the last opener hangs up, a new one takes its place behind the
-// link, so that nothing an opener left behind (an exclusive lock) reaches the next.
+// dropped once its unread answers pass a bound. On a pseudo-terminal of its own, an opener
+// that was ended without letting go of its exclusive lock does not lock out the next one: a
+// fresh terminal takes the old one's place behind the link.
 // The line is served by a thread of the server's own; the projector model is shared with
 // the caller through withProjector(), under the server's lock.
 //
@@ -21,6 +21,7 @@
 // start() listens again on the same port.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -99,6 +100,8 @@ class LineServer {
     void dropClient();
     // The terminal was hung up by its last opener.
     void hungUp();
+    // Whether the terminal's last opener left it exclusive.
+    bool leftLocked() const;
     // A fresh pseudo-terminal in place of the one served, the link pointed at it.
     void renewTerminal();
 
@@ -106,10 +109,12 @@ class LineServer {
     mutable std::mutex mutex_;
     Projector projector_;
     std::string path_;
-    int fd_ = -1;         // the line: terminal, device or TCP client; -1 while no client
-    int listenFd_ = -1;   // TCP only
-    int boundPort_ = 0;   // TCP only: kept across stop() and start()
-    std::string outbox_;  // bytes written by the projector, not yet taken by the line
+    int fd_ = -1;             // the line: terminal, device or TCP client; -1 while no client
+    int listenFd_ = -1;       // TCP only
+    int boundPort_ = 0;       // TCP only: kept across stop() and start()
+    std::string outbox_;      // bytes written by the projector, not yet taken by the line
+    bool foundFree_ = false;  // the terminal, hung up, was looked at and found free
+    std::optional<std::chrono::steady_clock::time_point> hungUpSince_;
     std::thread thread_;
     std::atomic<bool> clientConnected_{false};
     std::atomic<bool> running_{false};
