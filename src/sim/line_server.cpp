@@ -28,8 +28,9 @@ using Nanos = std::chrono::nanoseconds;
 
 // The longest the serving thread waits before looking at the model and the stop flag again.
 constexpr Millis kMaxWait{10};
-// The pause after a hang-up: nobody has the terminal's slave side open.
-constexpr Millis kHangupPause{5};
+// The pause after a hang-up: nobody has the terminal's slave side open, and the terminal
+// cannot say when someone does; short, so that a new opener is answered at once.
+constexpr Millis kHangupPause{1};
 // How long a terminal stays hung up before it is looked at for a lock left behind.
 constexpr Millis kSettleBeforeLooking{50};
 // The most bytes waiting for a TCP client to read them; a client that lets more pile up is
