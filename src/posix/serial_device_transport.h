@@ -3,7 +3,7 @@
 #include <string>
 
 #include "posix/event_loop.h"
-#include "posix/transport.h"
+#include "link/transport.h"
 
 namespace pj::posix {
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "link/transport_serial_control.h"
+
 namespace pj::posix {
 
 // A serial port of this machine: its device, and what the system says it is (the product
@@ -17,15 +19,6 @@ struct SerialPortEntry {
 // /dev/serial/by-id, and the terminals of /sys/class/tty that stand for a device (a legacy
 // UART slot with no chip behind it is left out).
 std::vector<SerialPortEntry> serialPorts();
-
-// What tells a USB adapter from another: its vendor and product numbers and serial number.
-struct UsbIdentity {
-    std::string vendor;
-    std::string product;
-    std::string serialNumber;
-
-    bool operator==(const UsbIdentity&) const = default;
-};
 
 // The USB adapter behind a serial device (its path, links resolved); nothing when the
 // device is not on USB or is not there.

@@ -7,7 +7,7 @@
 #include "link/tcp_endpoint.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
-#include "posix/transport.h"
+#include "link/transport.h"
 
 struct addrinfo;
 

@@ -3,7 +3,7 @@
 #include <QSerialPort>
 #include <QString>
 
-#include "qtio/transport.h"
+#include "link/transport.h"
 
 namespace pj {
 

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "link/tcp_endpoint.h"
-#include "qtio/transport.h"
+#include "link/transport.h"
 
 namespace pj {
 
