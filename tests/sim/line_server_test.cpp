@@ -322,12 +322,13 @@ TEST_F(LineServerTest, EachOpenerOfTheTerminalFindsItFreshBehindTheLink) {
         EXPECT_EQ(greedy.read(3), "00\r");
     }
     // The next opener, by the same link, finds a fresh terminal, with no lock left on it.
+    const auto linked = [&] { return std::filesystem::read_symlink(options.link).string(); };
     const auto deadline = Clock::now() + 3s;
-    while (server.path() == first && Clock::now() < deadline) {
+    while (linked() == first && Clock::now() < deadline) {
         std::this_thread::sleep_for(2ms);
     }
-    ASSERT_NE(server.path(), first);
-    EXPECT_EQ(std::filesystem::read_symlink(options.link).string(), server.path());
+    ASSERT_NE(linked(), first);
+    EXPECT_EQ(linked(), server.path());
     PanelEnd next(options.link);
     ASSERT_TRUE(next.isOpen());
     int exclusive = -1;
