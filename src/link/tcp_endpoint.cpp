@@ -9,26 +9,16 @@ namespace {
 
 constexpr std::string_view kTcpScheme = "tcp://";
 
-bool isSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// A port number as written after the host: decimal digits, with blanks around them allowed.
+// A port number as written after the host: one to five decimal digits and nothing else, no
+// sign and no blanks.
 std::optional<unsigned> portNumber(std::string_view text) {
-    while (!text.empty() && isSpace(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isSpace(text.back())) {
-        text.remove_suffix(1);
-    }
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
+    constexpr std::size_t kMostDigits = 5;
+    if (text.empty() || text.size() > kMostDigits ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
+    unsigned value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
     return value;
 }
 
