@@ -60,7 +60,8 @@ struct Readings final : FormObserver {
 };
 
 int complain(std::ostream& err, int status, std::string_view message) {
-    err << "pjctl: " << message << "\n";
+    // Whatever of the user's text a message quotes, it stays one line.
+    err << "pjctl: " << visible(message) << "\n";
     return status;
 }
 

@@ -1,8 +1,12 @@
 #include "ctl/options.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstdio>
 #include <map>
+
+#include "link/tcp_endpoint.h"
 
 namespace pj::ctl {
 
@@ -131,6 +135,28 @@ const OptionRule* findOption(std::string_view name) {
 
 }  // namespace
 
+std::string visible(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (code < 0x20 || code == 0x7F) {
+            std::array<char, 8> escaped{};
+            std::snprintf(escaped.data(), escaped.size(), "\\x%02X", code);
+            out += escaped.data();
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 const NamedQuery* findQuery(std::string_view nameOrCommand) {
     for (const NamedQuery& query : kNamedQueries) {
         if (query.name == nameOrCommand || query.command == nameOrCommand) {
@@ -163,7 +189,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         const std::string name = arg.substr(0, equals);
         const OptionRule* rule = findOption(name);
         if (rule == nullptr) {
-            return fail("unknown option " + name + " (see --help)");
+            return fail("unknown option " + visible(name) + " (see --help)");
         }
         if (rule->option == "--help") {
             return Request{};
@@ -191,7 +217,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbName& v) { return v.name == positional[0]; });
     if (verb == kVerbs.end()) {
-        return fail("unknown command \"" + positional[0] + "\" (see --help)");
+        return fail("unknown command \"" + visible(positional[0]) + "\" (see --help)");
     }
     if (positional.size() - 1 != verb->operands) {
         static constexpr std::array<std::string_view, 2> kWant{"no operand", "one operand"};
@@ -212,6 +238,12 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     if (const auto it = values.find("--port"); it != values.end()) {
         if (it->second.empty()) {
             return fail("--port needs a device path or tcp://HOST:PORT");
+        }
+        // A network port's name is checked now, so that a mistake in it is a bad argument
+        // rather than a port that would not open.
+        std::string problem;
+        if (isTcpDevice(it->second) && !parseTcpDevice(it->second, &problem)) {
+            return fail(visible(problem));
         }
         request.port = it->second;
     }
@@ -247,7 +279,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         case Verb::Decode:
             request.query = findQuery(positional[1]);
             if (request.query == nullptr) {
-                return fail("unknown query \"" + positional[1] +
+                return fail("unknown query \"" + visible(positional[1]) +
                             "\": status, mode, lamp-time, setting, temp, lamp-mode, mute, raw, "
                             "pressure, or their command text (CR0 ... CR PRESSURE)");
             }

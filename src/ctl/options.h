@@ -73,6 +73,10 @@ struct Request {
 // wrong in `error`, in one line.
 std::optional<Request> parseArguments(const std::vector<std::string>& args, std::string& error);
 
+// `text` as a message quotes it: a control character shows as \r, \n, \t or \xNN, so that
+// whatever the user typed, the message stays on one line.
+std::string visible(std::string_view text);
+
 extern const std::string_view kUsage;
 
 }  // namespace pj::ctl

@@ -92,7 +92,9 @@ TEST_F(PjctlOnLine, FailuresHaveTheirOwnExitStatusAndOneLineOnStandardError) {
     const Case cases[] = {
         {{"--port", server.path(), "query", "status"}, kExitNoReply},
         {{"--port", "/nonexistent/tty", "query", "status"}, kExitPortError},
-        {{"--port", "tcp://127.0.0.1:notaport", "send", "C00"}, kExitPortError},
+        {{"--port", "/nonexistent/tty\nS0", "query", "status"}, kExitPortError},
+        {{"--port", "tcp://127.0.0.1:notaport", "send", "C00"}, kExitBadArgument},
+        {{"--port", "tcp://127.0.0.1: 4001", "send", "C00"}, kExitBadArgument},
         {{"--port", server.path(), "query", "lamp"}, kExitBadArgument},
     };
     for (const Case& c : cases) {

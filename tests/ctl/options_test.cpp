@@ -34,6 +34,16 @@ TEST(Arguments, MistakesAreRefusedWithAMessageThatNamesThem) {
         {{"hold", "C47", "--for", "100", "--every", "5ms"}, "--every must be"},
         {{"send", "C\xC3\xA9"}, "ASCII characters only"},
         {{"send", "C00\rC01"}, "carriage return"},
+        {{"send", "C00\n"}, "carriage return or line feed"},
+        // A tcp:// name is checked here, before anything is opened.
+        {{"--port", "tcp://pj:notaport", "send", "C00"}, "is not a network port"},
+        {{"--port", "tcp://pj:+4001", "query", "status"}, "no port number (1 to 65535)"},
+        {{"--port", "tcp://:4001", "hold", "C47", "--for", "9", "--every", "5"}, "host is missing"},
+        // What the user typed is quoted with its control characters shown.
+        {{"frobnicate\n"}, "unknown command \"frobnicate\\n\""},
+        {{"--sp\reed", "ports"}, "unknown option --sp\\reed"},
+        {{"query", "lamp\r\x01\x7F"}, "unknown query \"lamp\\r\\x01\\x7F\""},
+        {{"--port", "tcp://pj\t:4001\n", "send", "C00"}, "\"tcp://pj\\t:4001\\n\" is not"},
     };
     for (const Bad& bad : cases) {
         std::string error;
