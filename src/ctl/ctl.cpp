@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 
 #include "app/form.h"
 #include "app/recording_window.h"
 #include "ctl/session.h"
+#include "link/transaction.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/monotonic_clock.h"
@@ -82,26 +85,63 @@ void printJson(std::ostream& out, std::string_view command, const std::string* f
         << ",\"readout\":" << jsonOptional(readout) << "}\n";
 }
 
-int decode(const Request& request, std::istream& in, std::ostream& out, std::ostream& err) {
-    const std::string reply{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// What was printed, flushed: output that cannot be written is a failure of the command, said
+// before anything else is. Gives nothing when it was written.
+std::optional<int> unwritten(std::ostream& out, std::ostream& err) {
+    errno = 0;
+    out.flush();
+    if (!out.fail()) {
+        return std::nullopt;
+    }
+    const int why = errno;
+    return complain(err, kExitFailure,
+                    "cannot write the output: " +
+                        std::string(why != 0 ? std::strerror(why) : "the write failed"));
+}
+
+// Standard input to its end, of which only the newest kRxBufferCap bytes are kept: all that
+// the receive buffer would hold of it had it come on the line, so a stream without end costs
+// no more than a short one. Nothing when it could not be read.
+std::optional<std::string> readNewest(std::istream& in) {
+    constexpr std::size_t kChunk = 16384;
+    std::array<char, kChunk> chunk{};
+    std::string newest;
+    newest.reserve(kRxBufferCap + kChunk);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        newest.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+        if (newest.size() > kRxBufferCap) {
+            newest.erase(0, newest.size() - kRxBufferCap);
+        }
+    }
     if (in.bad()) {
+        return std::nullopt;
+    }
+    return newest;
+}
+
+int decode(const Request& request, std::istream& in, std::ostream& out, std::ostream& err) {
+    const std::optional<std::string> reply = readNewest(in);
+    if (!reply) {
         return complain(err, kExitFailure, "standard input could not be read");
     }
-    const Decoded decoded = decodeReply(*request.query, reply);
+    const Decoded decoded = decodeReply(*request.query, *reply);
     if (request.json) {
-        printJson(out, request.query->command, nullptr,
-                  reply.empty() ? std::nullopt : std::optional(reply), decoded.echo,
-                  decoded.readout);
+        printJson(out, request.query->command, nullptr, reply->empty() ? std::nullopt : reply,
+                  decoded.echo, decoded.readout);
     } else {
         out << decoded.echo << "\n" << decoded.readout.value_or("") << "\n";
     }
-    if (reply.empty()) {
+    if (const auto failed = unwritten(out, err)) {
+        return *failed;
+    }
+    if (reply->empty()) {
         return complain(err, kExitNoReply, "no reply: standard input was empty");
     }
     return kExitOk;
 }
 
-int listPorts(std::ostream& out) {
+int listPorts(std::ostream& out, std::ostream& err) {
     for (const posix::SerialPortEntry& port : posix::serialPorts()) {
         out << port.device;
         if (!port.description.empty()) {
@@ -109,7 +149,7 @@ int listPorts(std::ostream& out) {
         }
         out << "\n";
     }
-    return kExitOk;
+    return unwritten(out, err).value_or(kExitOk);
 }
 
 int exchange(const Request& request, std::ostream& out, std::ostream& err) {
@@ -124,7 +164,7 @@ int exchange(const Request& request, std::ostream& out, std::ostream& err) {
             return complain(err, kExitPortError, *held.portError);
         }
         out << held.frames << (held.frames == 1 ? " frame" : " frames") << " sent\n";
-        return kExitOk;
+        return unwritten(out, err).value_or(kExitOk);
     }
 
     const Exchange result =
@@ -138,6 +178,9 @@ int exchange(const Request& request, std::ostream& out, std::ostream& err) {
         printJson(out, command, &result.frame, result.reply, result.echo, result.readout);
     } else if (result.reply) {
         out << (request.verb == Verb::Query ? result.readout.value_or("") : result.echo) << "\n";
+    }
+    if (const auto failed = unwritten(out, err)) {
+        return *failed;
     }
     // Frames for every projector are acted on by all and answered by none.
     if (!result.reply && request.address->name != "all") {
@@ -215,11 +258,11 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     switch (request->verb) {
         case Verb::Help:
             out << kUsage;
-            return kExitOk;
+            return unwritten(out, err).value_or(kExitOk);
         case Verb::Decode:
             return decode(*request, in, out, err);
         case Verb::Ports:
-            return listPorts(out);
+            return listPorts(out, err);
         case Verb::Send:
         case Verb::Query:
         case Verb::Hold:
