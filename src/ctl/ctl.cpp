@@ -153,13 +153,22 @@ int listPorts(std::ostream& out, std::ostream& err) {
 }
 
 int exchange(const Request& request, std::ostream& out, std::ostream& err) {
+    // A signal ends the command wherever it is, and the session's end lets the port go.
     Session session;
-    if (const auto error = session.open(request)) {
-        return complain(err, kExitPortError, *error);
+    const auto interrupted = [&] { return complain(err, kExitFailure, "interrupted"); };
+    const std::optional<std::string> openError = session.open(request);
+    if (session.interrupted()) {
+        return interrupted();
+    }
+    if (openError) {
+        return complain(err, kExitPortError, *openError);
     }
 
     if (request.verb == Verb::Hold) {
         const HoldResult held = session.hold(request.text, request.holdForMs, request.holdEveryMs);
+        if (session.interrupted()) {
+            return interrupted();
+        }
         if (held.portError) {
             return complain(err, kExitPortError, *held.portError);
         }
@@ -169,6 +178,9 @@ int exchange(const Request& request, std::ostream& out, std::ostream& err) {
 
     const Exchange result =
         request.verb == Verb::Query ? session.query(*request.query) : session.send(request.text);
+    if (session.interrupted()) {
+        return interrupted();
+    }
     if (result.portError) {
         return complain(err, kExitPortError, *result.portError);
     }

@@ -84,7 +84,7 @@ std::string Session::deviceError(std::string_view message) const {
 }
 
 void Session::waitFor(const std::function<bool()>& done, int giveUpMs) {
-    if (done()) {
+    if (done() || interrupted()) {
         return;
     }
     posix::EventLoop& loop = panel_.loop;
@@ -204,7 +204,7 @@ HoldResult Session::hold(std::string_view text, int forMs, int everyMs) {
     };
 
     sendOne();
-    if (!result.portError) {
+    if (!result.portError && !interrupted()) {
         repeat.setInterval(everyMs);
         repeat.setEnabled(true);
         release.setInterval(forMs);

@@ -8,6 +8,7 @@
 #include "app/form_observer.h"
 #include "ctl/options.h"
 #include "posix/headless_rig.h"
+#include "posix/signal_watch.h"
 
 namespace pj::ctl {
 
@@ -54,6 +55,11 @@ class Session final : private FormObserver {
     // back while the line is busy with the frame before.
     HoldResult hold(std::string_view text, int forMs, int everyMs);
 
+    // Whether SIGTERM, SIGINT or SIGHUP came: the wait under way then ends at once, and what
+    // it would have told is not to be taken. Destroying the session ends it as "END" does,
+    // the port closed and let go.
+    bool interrupted() const { return interruption_.caught(); }
+
   private:
     void sent(std::string_view frame) override;
     void received(std::string_view bytes, std::string_view echo) override;
@@ -68,6 +74,8 @@ class Session final : private FormObserver {
     std::string deviceError(std::string_view message) const;
 
     posix::HeadlessRig panel_;
+    posix::SignalWatch interruption_{
+        panel_.loop, {SIGTERM, SIGINT, SIGHUP}, [this] { panel_.loop.quit(); }};
     // What the observer was told since the last exchange began.
     std::string written_;
     std::string received_;
