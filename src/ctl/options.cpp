@@ -39,7 +39,9 @@ Commands:
                    lines: the echo the window's RXD line would show, and the readout its
                    STATUS line would show after sending QUERY (the query's command text or
                    name). The readout line is empty when the window would leave its STATUS
-                   line as it was (an answer it does not decode). No port is involved.
+                   line as it was (an answer it does not decode). Of a longer input only the
+                   newest 1024 bytes count, as the window's receive buffer keeps (and are the
+                   --json reply). No port is involved.
 
 Options:
   --port PATH      the serial device (default: the panel's port 1, /dev/ttyS0 or COM1), or
@@ -60,7 +62,8 @@ typed command), and taken as soon as it ends in a carriage return or is a lone A
 
 Exit status:
   0  success
-  1  another failure (standard input could not be read)
+  1  another failure: standard input could not be read, the output could not be
+     written, or a signal (SIGTERM, SIGINT, SIGHUP) ended the command, the port let go
   2  bad argument: nothing was sent
   3  port error: the port could not be opened, or went away during the command
   4  no reply: nothing came back before the reply window ended
