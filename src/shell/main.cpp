@@ -2,9 +2,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
 
 #include "app/form.h"
+#include "link/line_log.h"
 #include "qtio/qt_clock.h"
 #include "qtio/qt_serial_control.h"
 #include "qtio/qt_timer.h"
@@ -29,8 +34,14 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("port2")},
         QStringLiteral("Device behind port 2 (default /dev/ttyS1), or tcp://HOST:PORT."),
         QStringLiteral("path"));
+    const QCommandLineOption log(
+        {QStringLiteral("log")},
+        QStringLiteral("Adds a record of the line's traffic to the end of file, one JSON object "
+                       "a line (without it nothing is written)."),
+        QStringLiteral("file"));
     parser.addOption(port1);
     parser.addOption(port2);
+    parser.addOption(log);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
     parser.addOption(help);
@@ -50,6 +61,19 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    // The log is opened before anything else, so that one that cannot be written is said at
+    // once rather than found missing afterwards.
+    std::ofstream logFile;
+    const std::string logPath = parser.value(log).toStdString();
+    if (parser.isSet(log)) {
+        logFile.open(logPath, std::ios::app | std::ios::binary);
+        if (logPath.empty() || !logFile) {
+            std::fprintf(stderr, "pjpanel: cannot write the log %s: %s\n", logPath.c_str(),
+                         logPath.empty() ? "no file named" : std::strerror(errno));
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pjpanel"));
 
@@ -66,6 +90,12 @@ int main(int argc, char* argv[]) {
     pj::QtWindow window;
     pj::Form form(window, serial, timers.all(), clock);
     window.setEvents(&form);
+    std::unique_ptr<pj::LineLog> lineLog;
+    if (logFile.is_open()) {
+        lineLog = std::make_unique<pj::LineLog>(
+            logFile, clock, pj::LineLogHeader{"pjpanel", serial.device(1), 19200});
+        form.setObserver(lineLog.get());
+    }
 
     // Ended by a signal, the panel ends as by "END": the port closed, then the window.
     const pj::QuitOnSignal quitOnSignal([&form] { form.Click(pj::ControlId::Command16); });
@@ -74,5 +104,11 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    form.setObserver(nullptr);
+    if (lineLog && !lineLog->good()) {
+        std::fprintf(stderr, "pjpanel: the log %s could not be written in full\n", logPath.c_str());
+        return 1;
+    }
+    return status;
 }
