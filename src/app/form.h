@@ -79,6 +79,15 @@ class Form final : public FormEvents {
     void setObserver(FormObserver* observer);
 
     LinePacer& linePacer() { return pacer_; }
+    // Every send waits `ms` for its reply, whatever its button's own reply window.
+    void fixReplyWindow(int ms) { transaction_.fixReplyWindow(ms); }
+    // Ends the reply window now, as its timer would: for a headless run that has taken its
+    // answer and goes on to the next command with a clean receive buffer.
+    void endReplyWindow() {
+        if (transaction_.replyWindowOpen()) {
+            transaction_.Timer2_Timer();
+        }
+    }
 
   private:
     void end();

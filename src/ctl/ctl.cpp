@@ -10,6 +10,8 @@
 
 #include "app/form.h"
 #include "app/recording_window.h"
+#include "ctl/on_line.h"
+#include "ctl/output.h"
 #include "ctl/session.h"
 #include "link/transaction.h"
 #include "posix/event_loop.h"
@@ -61,43 +63,6 @@ struct Readings final : FormObserver {
     std::string echo;
     std::optional<std::string> readoutText;
 };
-
-int complain(std::ostream& err, int status, std::string_view message) {
-    // Whatever of the user's text a message quotes, it stays one line.
-    err << "pjctl: " << visible(message) << "\n";
-    return status;
-}
-
-std::string jsonOptional(const std::optional<std::string>& text) {
-    return text ? jsonString(*text) : std::string("null");
-}
-
-// One line of JSON: the command, the frame when one was sent, the answer and what the window
-// made of it.
-void printJson(std::ostream& out, std::string_view command, const std::string* frame,
-               const std::optional<std::string>& reply, std::string_view echo,
-               const std::optional<std::string>& readout) {
-    out << "{\"command\":" << jsonString(command);
-    if (frame != nullptr) {
-        out << ",\"frame\":" << jsonString(*frame);
-    }
-    out << ",\"reply\":" << jsonOptional(reply) << ",\"echo\":" << jsonString(echo)
-        << ",\"readout\":" << jsonOptional(readout) << "}\n";
-}
-
-// What was printed, flushed: output that cannot be written is a failure of the command, said
-// before anything else is. Gives nothing when it was written.
-std::optional<int> unwritten(std::ostream& out, std::ostream& err) {
-    errno = 0;
-    out.flush();
-    if (!out.fail()) {
-        return std::nullopt;
-    }
-    const int why = errno;
-    return complain(err, kExitFailure,
-                    "cannot write the output: " +
-                        std::string(why != 0 ? std::strerror(why) : "the write failed"));
-}
 
 // Standard input to its end, of which only the newest kRxBufferCap bytes are kept: all that
 // the receive buffer would hold of it had it come on the line, so a stream without end costs
@@ -152,56 +117,6 @@ int listPorts(std::ostream& out, std::ostream& err) {
     return unwritten(out, err).value_or(kExitOk);
 }
 
-int exchange(const Request& request, std::ostream& out, std::ostream& err) {
-    // A signal ends the command wherever it is, and the session's end lets the port go.
-    Session session;
-    const auto interrupted = [&] { return complain(err, kExitFailure, "interrupted"); };
-    const std::optional<std::string> openError = session.open(request);
-    if (session.interrupted()) {
-        return interrupted();
-    }
-    if (openError) {
-        return complain(err, kExitPortError, *openError);
-    }
-
-    if (request.verb == Verb::Hold) {
-        const HoldResult held = session.hold(request.text, request.holdForMs, request.holdEveryMs);
-        if (session.interrupted()) {
-            return interrupted();
-        }
-        if (held.portError) {
-            return complain(err, kExitPortError, *held.portError);
-        }
-        out << held.frames << (held.frames == 1 ? " frame" : " frames") << " sent\n";
-        return unwritten(out, err).value_or(kExitOk);
-    }
-
-    const Exchange result =
-        request.verb == Verb::Query ? session.query(*request.query) : session.send(request.text);
-    if (session.interrupted()) {
-        return interrupted();
-    }
-    if (result.portError) {
-        return complain(err, kExitPortError, *result.portError);
-    }
-    const std::string_view command =
-        request.verb == Verb::Query ? request.query->command : std::string_view(request.text);
-    if (request.json) {
-        printJson(out, command, &result.frame, result.reply, result.echo, result.readout);
-    } else if (result.reply) {
-        out << (request.verb == Verb::Query ? result.readout.value_or("") : result.echo) << "\n";
-    }
-    if (const auto failed = unwritten(out, err)) {
-        return *failed;
-    }
-    // Frames for every projector are acted on by all and answered by none.
-    if (!result.reply && request.address->name != "all") {
-        return complain(err, kExitNoReply,
-                        "no reply from " + session.portName() + " to " + std::string(command));
-    }
-    return kExitOk;
-}
-
 }  // namespace
 
 Decoded decodeReply(const NamedQuery& query, std::string_view reply) {
@@ -226,40 +141,6 @@ Decoded decodeReply(const NamedQuery& query, std::string_view reply) {
     return {seen.echo, seen.readoutText};
 }
 
-std::string jsonString(std::string_view bytes) {
-    std::string out = "\"";
-    for (const char c : bytes) {
-        const auto code = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (code < 0x20 || code >= 0x7F) {
-                    std::array<char, 8> escaped{};
-                    std::snprintf(escaped.data(), escaped.size(), "\\u%04X", code);
-                    out += escaped.data();
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
-
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err) {
     std::string error;
@@ -278,9 +159,11 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         case Verb::Send:
         case Verb::Query:
         case Verb::Hold:
+        case Verb::Status:
+        case Verb::Run:
             break;
     }
-    return exchange(*request, out, err);
+    return onTheLine(*request, in, out, err);
 }
 
 }  // namespace pj::ctl

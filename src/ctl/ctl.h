@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ctl/options.h"
+#include "link/line_log.h"
 
 namespace pj::ctl {
 
@@ -20,8 +21,8 @@ struct Decoded {
 
 Decoded decodeReply(const NamedQuery& query, std::string_view reply);
 
-// `bytes` as a JSON string, each byte the code point of the same number (U+0000 to U+00FF).
-std::string jsonString(std::string_view bytes);
+// How pjctl writes bytes in JSON.
+using pj::jsonString;
 
 // The whole of pjctl: `args` are the arguments after the program name. Returns the exit
 // status.

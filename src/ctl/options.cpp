@@ -12,7 +12,8 @@ namespace pj::ctl {
 
 const std::string_view kUsage =
     R"(Usage: pjctl [--port PATH|tcp://HOST:PORT] [--baud 19200|9600]
-             [--address single|all|1|2|3|4] [--json] COMMAND ...
+             [--address single|all|1|2|3|4] [--json] [--log FILE]
+             [--timeout MS] [--gap MS] COMMAND ...
 
 Controls a data projector on a serial line from scripts and schedulers, with the same frames,
 timing and decoding as the pjpanel window.
@@ -34,6 +35,14 @@ Commands:
                    send TEXT now and again every MS milliseconds for MS milliseconds, as a
                    held adjustment button does (a repeat waits while the line is still busy
                    with the frame before); print how many frames went out
+  status [--all]   the operating state, input and lamp hours of the projector at --address,
+                   or with --all of each address 1 to 4 in turn, as a table with the slowest
+                   reply's time; exits 4 when no projector answers
+  run FILE         send the commands of FILE ("-": standard input), one a line, as send
+                   does, printing for each the command, its echo and any readout; a line
+                   "wait MS" pauses, blank lines and lines beginning with "#" are passed
+                   over. The whole file is checked before anything is sent; the run stops
+                   at the first command that fails, naming its line
   ports            list the serial ports of this machine
   decode QUERY     read an answer from standard input, bytes as they came, and print two
                    lines: the echo the window's RXD line would show, and the readout its
@@ -50,10 +59,21 @@ Options:
                    server sets the line speed
   --address A      single (default: no address), all (every projector; they do not answer,
                    so no reply is then no failure), or 1 to 4
-  --json           send, query, decode: print one JSON object with the command, the frame
-                   sent, the answer as received ("reply"; bytes as code points U+0000 to
-                   U+00FF; null when nothing came), its echo, and the readout (null when the
-                   window would show none)
+  --log FILE       add a record of the line's traffic to the end of FILE: JSON Lines, a
+                   header, then each frame sent and each arrival with its time in
+                   milliseconds, as hex and as text ("pjsim --replay" plays it back)
+  --timeout MS     wait MS milliseconds for every reply (1 to 60000) instead of the
+                   window's own reply window
+  --gap MS         rest at least MS milliseconds after an answer before the next command
+                   (0 to 60000), as some projectors need between commands
+  --confirm[=LIST] send --address all: then ask each projector of LIST (default 1,2,3,4)
+                   by its own address whether it took the command (power on, power off and
+                   input 1 to 4 by their state, any other by its answering a status query);
+                   print a line for each and exit 5 unless all confirm
+  --json           send, query, decode, run: print one JSON object a command with the
+                   command, the frame sent, the answer as received ("reply"; bytes as code
+                   points U+0000 to U+00FF; null when nothing came), its echo, and the
+                   readout (null when the window would show none); status: one JSON array
   --help           print this text
   --               the next argument is TEXT even if it begins with "-"
 
@@ -67,6 +87,7 @@ Exit status:
   2  bad argument: nothing was sent
   3  port error: the port could not be opened, or went away during the command
   4  no reply: nothing came back before the reply window ended
+  5  not confirmed: a projector did not confirm the command (--confirm)
 Every failure also prints one line on standard error.
 )";
 
@@ -85,11 +106,11 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-std::optional<int> milliseconds(std::string_view text) {
-    constexpr int kLongest = 3'600'000;  // an hour
+std::optional<int> milliseconds(std::string_view text, int least = 1,
+                                int most = 3'600'000 /* an hour */) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > kLongest) {
+    if (error != std::errc{} || end != text.data() + text.size() || value < least || value > most) {
         return std::nullopt;
     }
     return value;
@@ -101,30 +122,49 @@ struct VerbName {
     std::size_t operands;
 };
 
-constexpr std::array<VerbName, 5> kVerbs{{
+constexpr std::array<VerbName, 7> kVerbs{{
     {"send", Verb::Send, 1},
     {"query", Verb::Query, 1},
     {"hold", Verb::Hold, 1},
     {"ports", Verb::Ports, 0},
     {"decode", Verb::Decode, 1},
+    {"status", Verb::Status, 0},
+    {"run", Verb::Run, 1},
 }};
+
+// A set of commands, one bit each.
+using VerbSet = unsigned;
+constexpr VerbSet bit(Verb verb) {
+    return 1u << static_cast<unsigned>(verb);
+}
+constexpr VerbSet kOnTheLine =
+    bit(Verb::Send) | bit(Verb::Query) | bit(Verb::Hold) | bit(Verb::Status) | bit(Verb::Run);
+
+// A value only as --option=VALUE; without it, the option means kEveryAddress.
+enum class Takes { Nothing, Value, ValueAfterEquals };
+constexpr std::string_view kEveryAddress = "1,2,3,4";
 
 // Which commands each option applies to.
 struct OptionRule {
     std::string_view option;
-    bool takesValue;
-    std::array<Verb, 3> verbs;
-    std::size_t verbCount;
+    Takes takes;
+    VerbSet verbs;
 };
 
-constexpr std::array<OptionRule, 7> kOptionRules{{
-    {"--port", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
-    {"--baud", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
-    {"--address", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
-    {"--json", false, {Verb::Send, Verb::Query, Verb::Decode}, 3},
-    {"--for", true, {Verb::Hold}, 1},
-    {"--every", true, {Verb::Hold}, 1},
-    {"--help", false, {}, 0},
+constexpr std::array<OptionRule, 12> kOptionRules{{
+    {"--port", Takes::Value, kOnTheLine},
+    {"--baud", Takes::Value, kOnTheLine},
+    {"--address", Takes::Value, kOnTheLine},
+    {"--json", Takes::Nothing,
+     bit(Verb::Send) | bit(Verb::Query) | bit(Verb::Decode) | bit(Verb::Status) | bit(Verb::Run)},
+    {"--for", Takes::Value, bit(Verb::Hold)},
+    {"--every", Takes::Value, bit(Verb::Hold)},
+    {"--log", Takes::Value, kOnTheLine},
+    {"--timeout", Takes::Value, kOnTheLine},
+    {"--gap", Takes::Value, kOnTheLine & ~bit(Verb::Hold)},
+    {"--all", Takes::Nothing, bit(Verb::Status)},
+    {"--confirm", Takes::ValueAfterEquals, bit(Verb::Send)},
+    {"--help", Takes::Nothing, 0},
 }};
 
 const OptionRule* findOption(std::string_view name) {
@@ -134,6 +174,27 @@ const OptionRule* findOption(std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// "1,3": addresses 1 to 4, each once; nothing when it is not such a list.
+std::optional<std::vector<int>> addressList(std::string_view text) {
+    std::vector<int> addresses;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        if (item.size() != 1 || item[0] < '1' || item[0] > '4') {
+            return std::nullopt;
+        }
+        const int address = item[0] - '0';
+        if (std::find(addresses.begin(), addresses.end(), address) != addresses.end()) {
+            return std::nullopt;
+        }
+        addresses.push_back(address);
+        if (comma == std::string_view::npos) {
+            return addresses;
+        }
+        text.remove_prefix(comma + 1);
+    }
 }
 
 }  // namespace
@@ -198,16 +259,18 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
             return Request{};
         }
         std::string value;
-        if (rule->takesValue) {
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
+        if (equals != std::string::npos) {
+            if (rule->takes == Takes::Nothing) {
+                return fail(name + " takes no value");
+            }
+            value = arg.substr(equals + 1);
+        } else if (rule->takes == Takes::Value) {
+            if (i + 1 >= args.size()) {
                 return fail(name + " needs a value");
             }
-        } else if (equals != std::string::npos) {
-            return fail(name + " takes no value");
+            value = args[++i];
+        } else if (rule->takes == Takes::ValueAfterEquals) {
+            value = kEveryAddress;
         }
         if (!values.emplace(rule->option, std::move(value)).second) {
             return fail(name + " is given twice");
@@ -215,7 +278,8 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     }
 
     if (positional.empty()) {
-        return fail("no command given: send, query, hold, ports or decode (see --help)");
+        return fail(
+            "no command given: send, query, hold, status, run, ports or decode (see --help)");
     }
     const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbName& v) { return v.name == positional[0]; });
@@ -231,9 +295,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     Request request;
     request.verb = verb->verb;
     for (const auto& [option, value] : values) {
-        const OptionRule* rule = findOption(option);
-        const auto end = rule->verbs.begin() + static_cast<std::ptrdiff_t>(rule->verbCount);
-        if (std::find(rule->verbs.begin(), end, request.verb) == end) {
+        if ((findOption(option)->verbs & bit(request.verb)) == 0) {
             return fail(std::string(option) + " does not apply to " + std::string(verb->name));
         }
     }
@@ -266,6 +328,40 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         request.address = &*choice;
     }
     request.json = values.count("--json") != 0;
+    request.all = values.count("--all") != 0;
+    if (request.all && values.count("--address") != 0) {
+        return fail("--all asks every address in turn: it does not go with --address");
+    }
+    if (const auto it = values.find("--log"); it != values.end()) {
+        if (it->second.empty()) {
+            return fail("--log needs a file");
+        }
+        request.logPath = it->second;
+    }
+    if (const auto it = values.find("--timeout"); it != values.end()) {
+        request.timeoutMs = milliseconds(it->second, 1, kLongestTimeoutMs);
+        if (!request.timeoutMs) {
+            return fail("--timeout must be 1 to " + std::to_string(kLongestTimeoutMs) +
+                        " milliseconds");
+        }
+    }
+    if (const auto it = values.find("--gap"); it != values.end()) {
+        const auto ms = milliseconds(it->second, 0, kLongestGapMs);
+        if (!ms) {
+            return fail("--gap must be 0 to " + std::to_string(kLongestGapMs) + " milliseconds");
+        }
+        request.gapMs = *ms;
+    }
+    if (const auto it = values.find("--confirm"); it != values.end()) {
+        if (request.address->name != "all") {
+            return fail("--confirm checks a command sent to all projectors: give --address all");
+        }
+        const auto addresses = addressList(it->second);
+        if (!addresses) {
+            return fail("--confirm=LIST takes addresses 1 to 4, each once, such as 1,3");
+        }
+        request.confirm = *addresses;
+    }
 
     switch (request.verb) {
         case Verb::Send:
@@ -287,7 +383,11 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
                             "pressure, or their command text (CR0 ... CR PRESSURE)");
             }
             break;
+        case Verb::Run:
+            request.file = positional[1];
+            break;
         case Verb::Ports:
+        case Verb::Status:
         case Verb::Help:
             break;
     }

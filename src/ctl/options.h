@@ -54,7 +54,13 @@ inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
     {"4", ControlId::Option8},
 }};
 
-enum class Verb { Help, Send, Query, Hold, Ports, Decode };
+enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run };
+
+// The projector addresses a command line can name one by one.
+inline constexpr std::array<int, 4> kProjectorAddresses{1, 2, 3, 4};
+// The longest reply window and the longest rest between commands that can be asked for.
+inline constexpr int kLongestTimeoutMs = 60'000;
+inline constexpr int kLongestGapMs = 60'000;
 
 // One run of pjctl, as its command line asks for it.
 struct Request {
@@ -66,7 +72,13 @@ struct Request {
     const NamedQuery* query = nullptr;  // query, decode
     int holdForMs = 0;                  // hold
     int holdEveryMs = 0;                // hold
-    bool json = false;                  // send, query, decode
+    bool json = false;                  // send, query, decode, status, run
+    std::string logPath;                // a line log of the traffic; empty: none
+    std::optional<int> timeoutMs;       // every reply window; nothing: the window's own
+    int gapMs = 0;                      // the least rest after an answer before a command
+    bool all = false;                   // status: every address, 1 to 4
+    std::vector<int> confirm;           // send: the addresses that must confirm, in order
+    std::string file;                   // run: the command file, "-" for standard input
 };
 
 // Reads the arguments after the program name. On a mistake, gives nothing and says what is

@@ -36,12 +36,18 @@ Session::~Session() {
 }
 
 void Session::sent(std::string_view frame) {
+    if (written_.empty()) {
+        sentUs_ = nowUs();
+    }
     written_ += frame;
 }
 
 void Session::received(std::string_view bytes, std::string_view echo) {
     received_ += bytes;
     echo_ = echo;
+    if (!completedUs_ && answerComplete(received_)) {
+        completedUs_ = nowUs();
+    }
     if (onNews_) {
         onNews_();
     }
@@ -101,8 +107,21 @@ void Session::waitFor(const std::function<bool()>& done, int giveUpMs) {
     onNews_ = nullptr;
 }
 
-std::optional<std::string> Session::open(const Request& request) {
-    panel_.load(request.port.empty() ? panel_.serial.device(1) : request.port);
+std::optional<std::string> Session::open(const Request& request, std::ostream* log) {
+    const std::string device = request.port.empty() ? panel_.serial.device(1) : request.port;
+    if (log != nullptr) {
+        FormObserver* self = this;
+        log_ = std::make_unique<LineLog>(*log, panel_.clock,
+                                         LineLogHeader{"pjctl", device, request.baud}, self);
+        panel_.form.setObserver(log_.get());
+    }
+    gapMs_ = request.gapMs;
+    giveUpMs_ = kExchangeGiveUpMs;
+    if (request.timeoutMs) {
+        panel_.form.fixReplyWindow(*request.timeoutMs);
+        giveUpMs_ = std::max(giveUpMs_, *request.timeoutMs + kExchangeGiveUpMs);
+    }
+    panel_.load(device);
     // A network port may still be connecting.
     waitFor([&] { return panel_.serial.portOpen() || portError_.has_value(); }, kOpenGiveUpMs);
     if (!panel_.serial.portOpen()) {
@@ -116,8 +135,16 @@ std::optional<std::string> Session::open(const Request& request) {
     if (request.baud == 9600) {
         panel_.form.Click(ControlId::Option10);
     }
-    panel_.form.Click(request.address->option);
+    choose(*request.address);
     return std::nullopt;
+}
+
+void Session::choose(const AddressChoice& address) {
+    panel_.form.Click(address.option);
+}
+
+void Session::pause(int ms) {
+    waitFor([] { return false; }, ms);
 }
 
 void typeAndSend(Form& form, std::string_view text) {
@@ -151,13 +178,20 @@ Exchange Session::exchange(const std::function<void()>& sendIt) {
     readout_.reset();
     windowEnded_ = false;
     portError_.reset();
+    completedUs_.reset();
 
+    // Some projectors need a rest between an answer and the next command.
+    if (lastAnswerUs_ && gapMs_ > 0) {
+        const std::int64_t restUs = *lastAnswerUs_ + std::int64_t{gapMs_} * 1000 - nowUs();
+        if (restUs > 0) {
+            pause(static_cast<int>((restUs + 999) / 1000));
+        }
+    }
     sendIt();
     Exchange result;
     result.frame = written_;
     if (!result.frame.empty() && !portError_) {
-        waitFor([&] { return answerComplete(received_) || windowEnded_ || portError_; },
-                kExchangeGiveUpMs);
+        waitFor([&] { return answerComplete(received_) || windowEnded_ || portError_; }, giveUpMs_);
     }
     if (portError_) {
         result.portError = deviceError(*portError_);
@@ -169,6 +203,13 @@ Exchange Session::exchange(const std::function<void()>& sendIt) {
     }
     result.echo = echo_;
     result.readout = readout_;
+    if (completedUs_) {
+        result.latencyMs = static_cast<double>(*completedUs_ - sentUs_) / 1000.0;
+    }
+    // The answer is taken: the next command starts on an empty receive buffer, as it would
+    // once the window's reply window had run out.
+    panel_.form.endReplyWindow();
+    lastAnswerUs_ = nowUs();
     return result;
 }
 

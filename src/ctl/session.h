@@ -1,12 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/form_observer.h"
 #include "ctl/options.h"
+#include "link/line_log.h"
 #include "posix/headless_rig.h"
 #include "posix/signal_watch.h"
 
@@ -24,6 +28,8 @@ struct Exchange {
     std::string echo;                    // the RXD line: the reply's echo or " X X X X"
     std::optional<std::string> readout;  // the STATUS line; nothing when it shows nothing
     std::optional<std::string> portError;
+    // From the frame's going out to the arrival that completed the answer.
+    std::optional<double> latencyMs;
 };
 
 struct HoldResult {
@@ -42,8 +48,13 @@ class Session final : private FormObserver {
     ~Session() override;
 
     // Starts the window on `request.port` (the panel's port 1 when empty) and chooses the
-    // speed and the address. On failure, says why in one line.
-    std::optional<std::string> open(const Request& request);
+    // speed, the address and the reply window. With `log`, the line's traffic from then on is
+    // written to it (see LineLog). On failure, says why in one line.
+    std::optional<std::string> open(const Request& request, std::ostream* log = nullptr);
+    // Chooses another address for the commands that follow.
+    void choose(const AddressChoice& address);
+    // Whether every line of the log was written; true without a log.
+    bool logGood() const { return !log_ || log_->good(); }
     // The device behind port 1, for messages.
     std::string portName() const { return panel_.serial.device(1); }
 
@@ -54,6 +65,8 @@ class Session final : private FormObserver {
     // Sends `text` now and every `everyMs` for `forMs`; the core's line pacer holds a repeat
     // back while the line is busy with the frame before.
     HoldResult hold(std::string_view text, int forMs, int everyMs);
+    // Lets `ms` pass with the line quiet (a signal ends it early).
+    void pause(int ms);
 
     // Whether SIGTERM, SIGINT or SIGHUP came: the wait under way then ends at once, and what
     // it would have told is not to be taken. Destroying the session ends it as "END" does,
@@ -73,7 +86,16 @@ class Session final : private FormObserver {
     void waitFor(const std::function<bool()>& done, int giveUpMs);
     std::string deviceError(std::string_view message) const;
 
+    std::int64_t nowUs() const { return panel_.clock.nowUs(); }
+
     posix::HeadlessRig panel_;
+    std::unique_ptr<LineLog> log_;
+    // The least time between an answer and the next command, and when the last answer ended.
+    int gapMs_ = 0;
+    std::optional<std::int64_t> lastAnswerUs_;
+    int giveUpMs_ = 0;
+    std::int64_t sentUs_ = 0;
+    std::optional<std::int64_t> completedUs_;
     posix::SignalWatch interruption_{
         panel_.loop, {SIGTERM, SIGINT, SIGHUP}, [this] { panel_.loop.quit(); }};
     // What the observer was told since the last exchange began.

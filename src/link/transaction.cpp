@@ -108,7 +108,7 @@ void Transaction::release() {
     displayHold_.setEnabled(true);
     window_.setCaption(ControlId::Label11, "");
     showReceived("");
-    replyWindow_.setInterval(kTimer2Design);
+    replyWindow_.setInterval(fixedReplyWindow_.value_or(kTimer2Design));
     displayHold_.setInterval(kTimer4Design);
     rxBuffer_.clear();
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,7 +50,13 @@ class Transaction {
     void receive(std::string_view bytes);
 
     // Sticky periods: they stay in force for every later send until set again.
-    void setReplyWindow(int ms) { replyWindow_.setInterval(ms); }
+    void setReplyWindow(int ms) { replyWindow_.setInterval(fixedReplyWindow_.value_or(ms)); }
+    // A reply window of `ms` for every send, whatever period its button sets: for a headless
+    // run that is told how long its projector may take.
+    void fixReplyWindow(int ms) {
+        fixedReplyWindow_ = ms;
+        replyWindow_.setInterval(ms);
+    }
     void setDisplayHold(int ms) { displayHold_.setInterval(ms); }
     // What the release of a press-and-hold button does: the reply window is closed and
     // forgotten, the sent and received lines emptied, the display hold started afresh and
@@ -60,6 +67,7 @@ class Transaction {
 
     void Timer2_Timer();
     void Timer4_Timer();
+    bool replyWindowOpen() const { return replyWindow_.enabled(); }
 
     void setObserver(FormObserver* observer) { observer_ = observer; }
 
@@ -84,6 +92,7 @@ class Transaction {
     std::string rxBuffer_;
     std::uint8_t awaitingReply_ = 0;
     std::int16_t pressureValue_ = 0;
+    std::optional<int> fixedReplyWindow_;
     // What the RXD line shows now: the decoding reads it, as the operator does.
     std::string shownReceived_;
 };

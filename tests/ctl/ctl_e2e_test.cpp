@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -107,6 +109,113 @@ TEST_F(PjctlOnLine, FailuresHaveTheirOwnExitStatusAndOneLineOnStandardError) {
         EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
     }
     EXPECT_EQ(server.frameCount(), 1u) << "only the silent projector's query went out";
+}
+
+std::vector<std::string> fileLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The milliseconds of a line log's line: {"ms":12.345,...}.
+double loggedMs(const std::string& line) {
+    return std::stod(line.substr(line.find(':') + 1));
+}
+
+TEST_F(PjctlOnLine, StatusAllAsksEachAddressInTurnAndTabulatesWhoAnswers) {
+    server.withProjector([](sim::Projector& p) { p.settings().address = 2; });
+    const Outcome table = at({"--timeout", "300", "status", "--all"});
+    EXPECT_EQ(table.status, kExitOk) << table.err;
+    std::istringstream rows(table.out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(rows, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 5u) << table.out;
+    EXPECT_EQ(lines[0], "ADDRESS\tPOWER\tINPUT\tLAMP\tREPLY MS");
+    EXPECT_EQ(lines[2].rfind("2\t Power ON\t Input mode 1\t 0 1 2 3 4 CR  Hour Use\t", 0), 0u)
+        << lines[2];
+    for (const std::size_t absent : {1u, 3u, 4u}) {
+        EXPECT_EQ(lines[absent].substr(1), "\tno reply\tno reply\tno reply\t-");
+    }
+    // Only the first query goes to an address that does not answer it.
+    EXPECT_EQ(server.frameCount(), 3u + 3u);
+
+    server.withProjector([](sim::Projector& p) { p.settings().silent = true; });
+    EXPECT_EQ(at({"--timeout", "300", "status", "--all"}).status, kExitNoReply);
+}
+
+TEST_F(PjctlOnLine, ConfirmAsksEachProjectorWhetherTheCommandToAllTookHold) {
+    server.withProjector([](sim::Projector& p) { p.settings().address = 2; });
+    const Outcome confirmed =
+        at({"--timeout", "300", "--address", "all", "--confirm=2", "send", "C01"});
+    EXPECT_EQ(confirmed.status, kExitOk) << confirmed.err;
+    EXPECT_EQ(confirmed.out, "2\tconfirmed\t Stand by\n");
+
+    const Outcome partly =
+        at({"--timeout", "300", "--address", "all", "--confirm=2,3", "send", "C00"});
+    EXPECT_EQ(partly.status, 5);
+    EXPECT_EQ(partly.out, "2\tconfirmed\t Power ON\n3\tNOT CONFIRMED\tno reply\n");
+    EXPECT_EQ(partly.err, "pjctl: 1 of 2 projectors did not confirm C00\n");
+}
+
+TEST_F(PjctlOnLine, RunSendsAFilesCommandsKeepingTheGapAndLogsTheTraffic) {
+    const std::string dir = ::testing::TempDir();
+    const std::string commands = dir + "/pjctl-run.txt";
+    const std::string log = dir + "/pjctl-run.jsonl";
+    std::remove(log.c_str());
+    std::ofstream(commands) << "# morning\nC00\nwait 20\nCR0\n";
+    const Outcome ran = at({"--gap", "150", "--log", log, "run", commands});
+    EXPECT_EQ(ran.status, kExitOk) << ran.err;
+    EXPECT_EQ(ran.out, "C00\t ACK \nCR0\t 0 0 CR \t Power ON\n");
+
+    const auto frames = server.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_GE((frames[1].at - frames[0].at).count(), 150) << "the gap after the ACK";
+
+    const std::vector<std::string> lines = fileLines(log);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find(R"("program":"pjctl","port":")" + server.path()), std::string::npos);
+    EXPECT_NE(lines[1].find(R"("dir":"out","hex":"43 30 30 0D","ascii":"C00\r")"),
+              std::string::npos);
+    EXPECT_NE(lines[2].find(R"("dir":"in","hex":"06","ascii":"\u0006")"), std::string::npos);
+    EXPECT_NE(lines[3].find(R"("dir":"out","hex":"43 52 30 0D")"), std::string::npos);
+    EXPECT_NE(lines[4].find(R"("dir":"in","hex":"30 30 0D")"), std::string::npos);
+    EXPECT_GE(loggedMs(lines[3]) - loggedMs(lines[2]), 150.0);
+
+    // A mistake in the file is found before anything is sent.
+    std::ofstream(commands) << "C00\nwait soon\n";
+    const Outcome refused = at({"run", commands});
+    EXPECT_EQ(refused.status, kExitBadArgument);
+    EXPECT_EQ(refused.err,
+              "pjctl: " + commands + ": line 2: wait takes 1 to 3600000 milliseconds\n");
+    EXPECT_EQ(server.frameCount(), 2u);
+}
+
+TEST_F(PjctlOnLine, RunStopsAtTheFirstCommandThatFailsAndNamesItsLine) {
+    server.withProjector([](sim::Projector& p) { p.settings().silent = true; });
+    const Outcome stopped =
+        pjctl({"--port", server.path(), "--timeout", "100", "run", "-"}, "C00\nC01\n");
+    EXPECT_EQ(stopped.status, kExitNoReply);
+    EXPECT_EQ(stopped.err, "pjctl: -:1: no reply from " + server.path() + " to C00\n");
+    EXPECT_EQ(server.frameCount(), 1u);
+}
+
+TEST_F(PjctlOnLine, TimeoutIsTheReplyWindowOfEveryCommand) {
+    server.withProjector([](sim::Projector& p) { p.settings().silent = true; });
+    const std::string log = ::testing::TempDir() + "/pjctl-timeout.jsonl";
+    std::remove(log.c_str());
+    // A typed command's own window is 2 s.
+    EXPECT_EQ(at({"--timeout", "100", "--log", log, "send", "C00"}).status, kExitNoReply);
+    const std::vector<std::string> lines = fileLines(log);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[2].find(R"("event":"no reply")"), std::string::npos);
+    const double window = loggedMs(lines[2]) - loggedMs(lines[1]);
+    EXPECT_GE(window, 100.0);
+    EXPECT_LT(window, 1500.0);
 }
 
 TEST(Pjctl, DecodeReadsTheAnswerFromStandardInput) {

@@ -44,6 +44,22 @@ TEST(Arguments, MistakesAreRefusedWithAMessageThatNamesThem) {
         {{"--sp\reed", "ports"}, "unknown option --sp\\reed"},
         {{"query", "lamp\r\x01\x7F"}, "unknown query \"lamp\\r\\x01\\x7F\""},
         {{"--port", "tcp://pj\t:4001\n", "send", "C00"}, "\"tcp://pj\\t:4001\\n\" is not"},
+        // Automation and the whole line.
+        {{"--timeout", "0", "send", "C00"}, "--timeout must be 1 to 60000"},
+        {{"--timeout", "60001", "query", "status"}, "--timeout must be"},
+        {{"--gap", "-1", "send", "C00"}, "--gap must be 0 to 60000"},
+        {{"--gap", "10", "hold", "C47", "--for", "9", "--every", "5"}, "--gap does not apply"},
+        {{"--log", "", "send", "C00"}, "--log needs a file"},
+        {{"--log", "x", "decode", "CR0"}, "--log does not apply to decode"},
+        {{"--all", "send", "C00"}, "--all does not apply to send"},
+        {{"--all", "--address", "1", "status"}, "does not go with --address"},
+        {{"--confirm", "send", "C00"}, "give --address all"},
+        {{"--address", "all", "--confirm=1,1", "send", "C00"}, "--confirm=LIST takes"},
+        {{"--address", "all", "--confirm=5", "send", "C00"}, "--confirm=LIST takes"},
+        {{"--address", "all", "--confirm=", "send", "C00"}, "--confirm=LIST takes"},
+        {{"--address", "all", "--confirm", "query", "status"}, "--confirm does not apply"},
+        {{"run"}, "run takes one operand"},
+        {{"status", "1"}, "status takes no operand"},
     };
     for (const Bad& bad : cases) {
         std::string error;
@@ -81,6 +97,23 @@ TEST(Arguments, OptionsGoAnywhereAndTextMayFollowADoubleDash) {
     ASSERT_TRUE(query) << error;
     EXPECT_EQ(query->query->name, "pressure");
     EXPECT_TRUE(query->json);
+
+    const auto confirmAll = parseArguments({"--address", "all", "--confirm", "send", "C01"}, error);
+    ASSERT_TRUE(confirmAll) << error;
+    EXPECT_EQ(confirmAll->confirm, (std::vector<int>{1, 2, 3, 4}));
+    const auto confirmSome =
+        parseArguments({"send", "C01", "--confirm=3,1", "--address", "all"}, error);
+    ASSERT_TRUE(confirmSome) << error;
+    EXPECT_EQ(confirmSome->confirm, (std::vector<int>{3, 1}));
+
+    const auto run = parseArguments(
+        {"--timeout", "100", "--gap", "0", "--log", "night.jsonl", "run", "-"}, error);
+    ASSERT_TRUE(run) << error;
+    EXPECT_EQ(run->verb, Verb::Run);
+    EXPECT_EQ(run->file, "-");
+    EXPECT_EQ(run->timeoutMs, 100);
+    EXPECT_EQ(run->gapMs, 0);
+    EXPECT_EQ(run->logPath, "night.jsonl");
 
     const auto help = parseArguments({"query", "--help"}, error);
     ASSERT_TRUE(help);

@@ -130,6 +130,30 @@ TEST_F(Transaction, IntervalsAreStickyAcrossSends) {
     EXPECT_EQ(rig.Timer2.interval(), 5000);
 }
 
+TEST_F(Transaction, AFixedReplyWindowHoldsForEveryButtonAndAfterAHeldButtonsRelease) {
+    rig.form.fixReplyWindow(120);
+    rig.form.Click(ControlId::Command44);  // a query button, whose own window is 500 ms
+    EXPECT_EQ(rig.Timer2.interval(), 120);
+    rig.form.MouseDown(ControlId::Command15);  // zoom +, held, sets its own window...
+    rig.form.MouseUp(ControlId::Command15);    // ...and its release sets the design's back
+    EXPECT_EQ(rig.Timer2.interval(), 120);
+    send("C00");
+    rig.clock.advance(119);
+    EXPECT_EQ(rig.label(ControlId::Label12), "");
+    rig.clock.advance(1);
+    EXPECT_EQ(rig.label(ControlId::Label12), " X X X X");
+}
+
+TEST_F(Transaction, EndingTheReplyWindowEarlyEmptiesTheReceiveBufferForTheNextCommand) {
+    send("CR0");
+    rig.serial.arrive("00\r");
+    rig.form.endReplyWindow();
+    EXPECT_EQ(state().RxBuffer, "");
+    EXPECT_FALSE(rig.Timer2.enabled());
+    rig.form.endReplyWindow();  // nothing open: nothing happens
+    EXPECT_EQ(rig.label(ControlId::Label12), " 0 0 CR ");
+}
+
 TEST_F(Transaction, CommunicationEventsOtherThanDataAreIgnored) {
     send("C00");
     for (const char* error : {"break", "framing error", "parity error", "overrun"}) {
