@@ -55,6 +55,7 @@ Options:
                    U+00FF; null when nothing came), its echo, and the readout (null when the
                    window would show none)
   --help           print this text
+  --version        print the program's name and version
   --               the next argument is TEXT even if it begins with "-"
 
 A reply is waited for as long as the window waits (0.5 s for the query buttons, 2 s for a
@@ -117,7 +118,7 @@ struct OptionRule {
     std::size_t verbCount;
 };
 
-constexpr std::array<OptionRule, 7> kOptionRules{{
+constexpr std::array<OptionRule, 8> kOptionRules{{
     {"--port", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
     {"--baud", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
     {"--address", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
@@ -125,6 +126,7 @@ constexpr std::array<OptionRule, 7> kOptionRules{{
     {"--for", true, {Verb::Hold}, 1},
     {"--every", true, {Verb::Hold}, 1},
     {"--help", false, {}, 0},
+    {"--version", false, {}, 0},
 }};
 
 const OptionRule* findOption(std::string_view name) {
@@ -196,6 +198,11 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         }
         if (rule->option == "--help") {
             return Request{};
+        }
+        if (rule->option == "--version") {
+            Request version;
+            version.verb = Verb::Version;
+            return version;
         }
         std::string value;
         if (rule->takesValue) {
@@ -289,6 +296,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
             break;
         case Verb::Ports:
         case Verb::Help:
+        case Verb::Version:
             break;
     }
 

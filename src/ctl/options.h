@@ -54,7 +54,7 @@ inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
     {"4", ControlId::Option8},
 }};
 
-enum class Verb { Help, Send, Query, Hold, Ports, Decode };
+enum class Verb { Help, Version, Send, Query, Hold, Ports, Decode };
 
 // One run of pjctl, as its command line asks for it.
 struct Request {
