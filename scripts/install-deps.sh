@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and running pjpanel needs on Debian 12, skipping what is there.
+# Installs what building and running pjpanel needs on Debian 12, skipping what is there,
+# and what the tests check the manual pages (groff) and the desktop listing and entry with.
 # Usage: install-deps.sh [--gui] [--fuzz] [--pyserial]
 #   --gui       adds the virtual display and screenshot tools
 #   --fuzz      adds clang and its fuzzing runtime
@@ -7,7 +8,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
-          qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic)
+          qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic
+          groff-base appstream desktop-file-utils)
 for option in "$@"; do
     case "$option" in
         --gui) packages+=(xvfb xauth xdotool imagemagick) ;;

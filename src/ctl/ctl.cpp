@@ -152,6 +152,9 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         case Verb::Help:
             out << kUsage;
             return unwritten(out, err).value_or(kExitOk);
+        case Verb::Version:
+            out << "pjctl " PJ_VERSION "\n";
+            return unwritten(out, err).value_or(kExitOk);
         case Verb::Decode:
             return decode(*request, in, out, err);
         case Verb::Ports:

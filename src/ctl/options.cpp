@@ -61,7 +61,7 @@ Options:
                    so no reply is then no failure), or 1 to 4
   --log FILE       add a record of the line's traffic to the end of FILE: JSON Lines, a
                    header, then each frame sent and each arrival with its time in
-                   milliseconds, as hex and as text ("pjsim --replay" plays it back)
+                   milliseconds, as hex and as text, which pjsim can play back
   --timeout MS     wait MS milliseconds for every reply (1 to 60000) instead of the
                    window's own reply window
   --gap MS         rest at least MS milliseconds after an answer before the next command
@@ -75,6 +75,7 @@ Options:
                    points U+0000 to U+00FF; null when nothing came), its echo, and the
                    readout (null when the window would show none); status: one JSON array
   --help           print this text
+  --version        print the program's name and version
   --               the next argument is TEXT even if it begins with "-"
 
 A reply is waited for as long as the window waits (0.5 s for the query buttons, 2 s for a
@@ -151,7 +152,7 @@ struct OptionRule {
     VerbSet verbs;
 };
 
-constexpr std::array<OptionRule, 12> kOptionRules{{
+constexpr std::array<OptionRule, 13> kOptionRules{{
     {"--port", Takes::Value, kOnTheLine},
     {"--baud", Takes::Value, kOnTheLine},
     {"--address", Takes::Value, kOnTheLine},
@@ -165,6 +166,7 @@ constexpr std::array<OptionRule, 12> kOptionRules{{
     {"--all", Takes::Nothing, bit(Verb::Status)},
     {"--confirm", Takes::ValueAfterEquals, bit(Verb::Send)},
     {"--help", Takes::Nothing, 0},
+    {"--version", Takes::Nothing, 0},
 }};
 
 const OptionRule* findOption(std::string_view name) {
@@ -257,6 +259,11 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         }
         if (rule->option == "--help") {
             return Request{};
+        }
+        if (rule->option == "--version") {
+            Request version;
+            version.verb = Verb::Version;
+            return version;
         }
         std::string value;
         if (equals != std::string::npos) {
@@ -389,6 +396,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         case Verb::Ports:
         case Verb::Status:
         case Verb::Help:
+        case Verb::Version:
             break;
     }
 

@@ -54,7 +54,7 @@ inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
     {"4", ControlId::Option8},
 }};
 
-enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run };
+enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run, Version };
 
 // The projector addresses a command line can name one by one.
 inline constexpr std::array<int, 4> kProjectorAddresses{1, 2, 3, 4};

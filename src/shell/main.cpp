@@ -45,6 +45,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help."));
     parser.addOption(help);
+    const QCommandLineOption version({QStringLiteral("version")},
+                                     QStringLiteral("Shows the program's name and version."));
+    parser.addOption(version);
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "pjpanel: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -53,6 +56,10 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"),
                                                         QStringLiteral("pjpanel"))),
                    stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::fputs("pjpanel " PJ_VERSION "\n", stdout);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -76,6 +83,10 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pjpanel"));
+    QApplication::setApplicationVersion(QStringLiteral(PJ_VERSION));
+    // The name of the installed desktop entry (packaging/), by which a Wayland session ties
+    // the window to its launcher.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.pjpanel"));
 
     pj::QtSerialControl serial;
     if (parser.isSet(port1)) {

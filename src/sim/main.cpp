@@ -44,6 +44,7 @@ Options:
   --throttle        take bytes from the line no faster than the line rate
   --verbose         print every frame received and every byte sent on standard error
   --help            print this text
+  --version         print the program's name and version
 
 Answers: status queries (CR0, CR1, CR3, CR4, CR6, CR7, CRA, CR9, CR PRESSURE) get their
 status text and a carriage return; other known commands a single ACK; unknown commands "?"
@@ -124,6 +125,9 @@ int main(int argc, char** argv) {
 
         if (arg == "--help") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "pjsim " PJ_VERSION "\n";
             return 0;
         } else if (arg == "--silent") {
             settings.silent = true;
