@@ -435,7 +435,9 @@ void LineServer::serve() {
                 nextByteAt += byteTime * got;
                 drained = count < allowed;
                 std::lock_guard lock(mutex_);
-                farEnd_->feed(std::string_view(buffer.data(), count), toMillis(at));
+                // Rounded up, so that nothing timed from the arrival goes out early.
+                farEnd_->feed(std::string_view(buffer.data(), count),
+                              std::chrono::ceil<Millis>(at.time_since_epoch()));
             } else if (tcp && (got == 0 || (errno != EAGAIN && errno != EINTR))) {
                 dropClient();  // the client closed its end, or the connection broke
             } else if (got < 0 && errno == EIO) {
