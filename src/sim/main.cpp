@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     pj::sim::ProjectorSettings settings;
     settings.record = false;
     std::vector<int> addresses;  // several projectors; empty: one, at settings.address
+    bool addressGiven = false;
     std::string replay;
     std::string_view projectorOption;  // the last option given that sets up a projector
     bool verbose = false;
@@ -209,6 +210,7 @@ int main(int argc, char** argv) {
                 return fail("--address must be 1 to 4");
             }
             settings.address = *address;
+            addressGiven = true;
         } else if (arg == "--projectors") {
             const auto text = value();
             const auto list = text ? addressList(*text) : std::nullopt;
@@ -257,7 +259,7 @@ int main(int argc, char** argv) {
         return fail("--replay answers as recorded: it does not go with " +
                     std::string(projectorOption));
     }
-    if (!addresses.empty() && settings.address != 1) {
+    if (!addresses.empty() && addressGiven) {
         return fail("--address is for one projector; --projectors numbers them all");
     }
 
