@@ -216,6 +216,9 @@ const T* field(const Fields& fields, std::string_view name) {
     return found == fields.end() ? nullptr : std::get_if<T>(&found->second);
 }
 
+// About thirty years: any time in a log is less, and its offsets stay far from overflow.
+constexpr double kLatestMs = 1e12;
+
 // The log gives milliseconds to three decimals; a piece never goes out sooner than recorded.
 Millis offsetOf(double ms) {
     return Millis{static_cast<Millis::rep>(std::ceil(ms - 0.0005))};
@@ -259,8 +262,8 @@ ReadRecording parseRecording(std::string_view text) {
             continue;
         }
         const double* ms = field<double>(fields, "ms");
-        if (ms == nullptr || !std::isfinite(*ms)) {
-            return fail("\"ms\" is missing or not a number");
+        if (ms == nullptr || !(*ms >= 0 && *ms <= kLatestMs)) {
+            return fail("\"ms\" is missing or not a time in milliseconds");
         }
         const std::string* hex = field<std::string>(fields, "hex");
         const std::optional<std::string> bytes = hex ? bytesFromHex(*hex) : std::nullopt;
