@@ -75,9 +75,16 @@ bool isLinkTo(const std::string& link, const std::string& target) {
 }  // namespace
 
 LineServer::LineServer(LineOptions options, Projector projector)
-    : options_(std::move(options)), projector_(std::move(projector)) {
+    : LineServer(std::move(options), Bus(std::vector<Projector>{std::move(projector)})) {}
+
+LineServer::LineServer(LineOptions options, Bus bus)
+    : LineServer(std::move(options), std::make_unique<Bus>(std::move(bus))) {}
+
+LineServer::LineServer(LineOptions options, std::unique_ptr<FarEnd> farEnd)
+    : options_(std::move(options)), farEnd_(std::move(farEnd)) {
+    bus_ = dynamic_cast<Bus*>(farEnd_.get());
     if (options_.trace) {
-        projector_.setFrameObserver(
+        farEnd_->setFrameObserver(
             [trace = options_.trace](const ReceivedFrame& f) { trace('<', f.text); });
     }
 }
@@ -97,12 +104,12 @@ std::string LineServer::path() const {
 
 std::vector<ReceivedFrame> LineServer::frames() const {
     std::lock_guard lock(mutex_);
-    return projector_.frames();
+    return farEnd_->frames();
 }
 
 std::size_t LineServer::frameCount() const {
     std::lock_guard lock(mutex_);
-    return projector_.frameCount();
+    return farEnd_->frameCount();
 }
 
 LineError LineServer::start() {
@@ -353,9 +360,9 @@ void LineServer::serve() {
         Millis wait = kMaxWait;
         {
             std::lock_guard lock(mutex_);
-            projector_.advance(toMillis(now));
-            outbox_ += projector_.pollOutput(toMillis(now));
-            if (const auto due = projector_.nextDue()) {
+            farEnd_->advance(toMillis(now));
+            outbox_ += farEnd_->pollOutput(toMillis(now));
+            if (const auto due = farEnd_->nextDue()) {
                 wait = std::clamp(*due - toMillis(now), Millis{0}, wait);
             }
         }
@@ -428,7 +435,9 @@ void LineServer::serve() {
                 nextByteAt += byteTime * got;
                 drained = count < allowed;
                 std::lock_guard lock(mutex_);
-                projector_.feed(std::string_view(buffer.data(), count), toMillis(at));
+                // Rounded up, so that nothing timed from the arrival goes out early.
+                farEnd_->feed(std::string_view(buffer.data(), count),
+                              std::chrono::ceil<Millis>(at.time_since_epoch()));
             } else if (tcp && (got == 0 || (errno != EAGAIN && errno != EINTR))) {
                 dropClient();  // the client closed its end, or the connection broke
             } else if (got < 0 && errno == EIO) {

@@ -8,8 +8,9 @@
 // dropped once its unread answers pass a bound. On a pseudo-terminal of its own, an opener
 // that was ended without letting go of its exclusive lock does not lock out the next one: a
 // fresh terminal takes the old one's place behind the link.
-// The line is served by a thread of the server's own; the projector model is shared with
-// the caller through withProjector(), under the server's lock.
+// The line is served by a thread of the server's own. Its far end is a model: projectors on
+// a bus (one by default), or a replay of a recorded one; the projectors are shared with the
+// caller through withProjector(), under the server's lock.
 //
 // The model's clock is the steady clock in milliseconds (clock()), so frame times recorded
 // by the model can be compared with the caller's own steady clock readings.
@@ -24,14 +25,18 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "sim/bus.h"
+#include "sim/far_end.h"
 #include "sim/projector.h"
 
 namespace pj::sim {
@@ -57,6 +62,9 @@ using LineError = std::optional<std::string>;
 class LineServer {
   public:
     explicit LineServer(LineOptions options, Projector projector = Projector{});
+    LineServer(LineOptions options, Bus bus);
+    // Any far end, such as a replay.
+    LineServer(LineOptions options, std::unique_ptr<FarEnd> farEnd);
     ~LineServer();
     LineServer(const LineServer&) = delete;
     LineServer& operator=(const LineServer&) = delete;
@@ -76,14 +84,24 @@ class LineServer {
     void dropLine() { stop(); }
     LineError reopen() { return start(); }
 
-    // Runs `f` with the projector under the server's lock, for reading or changing its
-    // state and settings, queueing noise, or reading what it received.
+    // Runs `f` with the (first) projector under the server's lock, for reading or changing
+    // its state and settings, queueing noise, or reading what it received.
     template <class F>
     decltype(auto) withProjector(F&& f) {
+        return withProjector(0, std::forward<F>(f));
+    }
+    // The same with projector `index` of the bus, in its order. Throws std::out_of_range
+    // for a projector the bus does not have, std::logic_error when the far end is no bus.
+    template <class F>
+    decltype(auto) withProjector(std::size_t index, F&& f) {
         std::lock_guard lock(mutex_);
-        return std::forward<F>(f)(projector_);
+        if (bus_ == nullptr) {
+            throw std::logic_error("the line's far end has no projectors");
+        }
+        return std::forward<F>(f)(bus_->projector(index));
     }
 
+    // The frames the line carried.
     std::vector<ReceivedFrame> frames() const;
     std::size_t frameCount() const;
 
@@ -107,7 +125,8 @@ class LineServer {
 
     LineOptions options_;
     mutable std::mutex mutex_;
-    Projector projector_;
+    std::unique_ptr<FarEnd> farEnd_;
+    Bus* bus_ = nullptr;  // the far end when it is a bus of projectors
     std::string path_;
     int fd_ = -1;             // the line: terminal, device or TCP client; -1 while no client
     int listenFd_ = -1;       // TCP only

@@ -3,23 +3,29 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "sim/bus.h"
 #include "sim/line_server.h"
+#include "sim/replay.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
     R"(Usage: pjsim [options]
 
-Plays a projector on a serial line. By default it makes a fresh pseudo-terminal and prints
-the path of its slave side, the port to open, as the first line on standard output. It runs
-until interrupted (SIGINT or SIGTERM).
+Plays a projector on a serial line, or several addressed ones sharing it, or replays a
+recorded projector. By default it makes a fresh pseudo-terminal and prints the path of its
+slave side, the port to open, as the first line on standard output. It runs until
+interrupted (SIGINT or SIGTERM).
 
 Options:
   --link PATH       also make PATH a symbolic link to the line (removed on exit)
@@ -33,6 +39,8 @@ Options:
                     go; a client that stops reading its answers is dropped.
   --baud RATE       line rate, 19200 (default) or 9600
   --address N       this projector's number on the line, 1 to 4 (default 1)
+  --projectors LIST several projectors on the line, by number, e.g. 1,2,3,4 (each once);
+                    each has its own state, and all take the settings below
   --delay MS        answer MS milliseconds after each command (default 0)
   --split N         send answers in pieces of N bytes (default: whole)
   --gap MS          pause between the pieces of a split answer (default 20)
@@ -42,14 +50,22 @@ Options:
                     return and ACK) in front of every answer (default 0)
   --silent          act on commands but never answer
   --throttle        take bytes from the line no faster than the line rate
-  --verbose         print every frame received and every byte sent on standard error
+  --replay FILE     answer as the projector on a line log (pjctl --log, pjpanel --log) did,
+                    with its timing: each frame the log shows the panel writing is answered
+                    with what came back after it, piece by piece, as long after the frame
+                    as it came then. A frame the log does not hold goes unanswered. Takes
+                    none of the projector's options (--address ... --silent).
+  --verbose         print every frame received and every byte sent on standard error; with
+                    --replay, also each frame that is not in the recording
   --help            print this text
   --version         print the program's name and version
 
 Answers: status queries (CR0, CR1, CR3, CR4, CR6, CR7, CRA, CR9, CR PRESSURE) get their
 status text and a carriage return; other known commands a single ACK; unknown commands "?"
 and a carriage return. Frames for another projector's address are ignored; frames for
-all projectors (AFFF) are acted on but not answered.
+all projectors (AFFF) are acted on but not answered. With several projectors, each acts on
+and answers the frames for its own number; a frame without an address is answered by all of
+them at once, and their answers collide on the line as they would on a real one.
 )";
 
 std::string escaped(std::string_view bytes) {
@@ -95,6 +111,24 @@ std::optional<int> number(std::string_view text, int low, int high) {
     return value;
 }
 
+// "1,3,4": projector numbers, 1 to 4, each once.
+std::optional<std::vector<int>> addressList(std::string_view text) {
+    std::vector<int> addresses;
+    while (true) {
+        const std::size_t comma = text.find(',');
+        const auto address = number(text.substr(0, comma), 1, 4);
+        if (!address ||
+            std::find(addresses.begin(), addresses.end(), *address) != addresses.end()) {
+            return std::nullopt;
+        }
+        addresses.push_back(*address);
+        if (comma == std::string_view::npos) {
+            return addresses;
+        }
+        text.remove_prefix(comma + 1);
+    }
+}
+
 int fail(std::string_view message) {
     std::cerr << "pjsim: " << message << "\n";
     return 2;
@@ -108,6 +142,10 @@ int main(int argc, char** argv) {
     pj::sim::LineOptions options;
     pj::sim::ProjectorSettings settings;
     settings.record = false;
+    std::vector<int> addresses;  // several projectors; empty: one, at settings.address
+    bool addressGiven = false;
+    std::string replay;
+    std::string_view projectorOption;  // the last option given that sets up a projector
     bool verbose = false;
 
     for (int i = 1; i < argc; ++i) {
@@ -122,6 +160,15 @@ int main(int argc, char** argv) {
             const auto text = value();
             return text ? number(*text, low, high) : std::nullopt;
         };
+
+        constexpr std::string_view kProjectorOptions[] = {
+            "--address", "--projectors", "--delay", "--split",  "--gap",
+            "--warmup",  "--cooldown",   "--noise", "--silent",
+        };
+        if (std::find(std::begin(kProjectorOptions), std::end(kProjectorOptions), arg) !=
+            std::end(kProjectorOptions)) {
+            projectorOption = arg;
+        }
 
         if (arg == "--help") {
             std::cout << kUsage;
@@ -167,6 +214,20 @@ int main(int argc, char** argv) {
                 return fail("--address must be 1 to 4");
             }
             settings.address = *address;
+            addressGiven = true;
+        } else if (arg == "--projectors") {
+            const auto text = value();
+            const auto list = text ? addressList(*text) : std::nullopt;
+            if (!list) {
+                return fail("--projectors needs projector numbers, 1 to 4, each once: 1,2,3,4");
+            }
+            addresses = *list;
+        } else if (arg == "--replay") {
+            const auto text = value();
+            if (!text || text->empty()) {
+                return fail("--replay needs a file");
+            }
+            replay = std::string(*text);
         } else if (arg == "--noise") {
             const auto size = numeric(0, 65536);
             if (!size) {
@@ -198,6 +259,33 @@ int main(int argc, char** argv) {
         return fail("--listen serves TCP: it does not go with --device or --link");
     }
 
+    if (!replay.empty() && !projectorOption.empty()) {
+        return fail("--replay answers as recorded: it does not go with " +
+                    std::string(projectorOption));
+    }
+    if (!addresses.empty() && addressGiven) {
+        return fail("--address is for one projector; --projectors numbers them all");
+    }
+
+    std::unique_ptr<pj::sim::FarEnd> farEnd;
+    if (!replay.empty()) {
+        pj::sim::ReadRecording read = pj::sim::loadRecording(replay);
+        if (!read.error.empty()) {
+            return fail(read.error);
+        }
+        auto player = std::make_unique<pj::sim::Replay>(std::move(read.recording), false);
+        if (verbose) {
+            player->setUnmatchedObserver([](std::string_view frame) {
+                std::cerr << "pjsim: not in the recording: " << escaped(frame) << std::endl;
+            });
+        }
+        farEnd = std::move(player);
+    } else if (!addresses.empty()) {
+        farEnd = std::make_unique<pj::sim::Bus>(pj::sim::Bus::withAddresses(addresses, settings));
+    } else {
+        farEnd = std::make_unique<pj::sim::Bus>(std::vector{pj::sim::Projector(settings)});
+    }
+
     if (verbose) {
         options.trace = [](char direction, std::string_view bytes) {
             std::cerr << "pjsim: " << direction << ' ' << escaped(bytes) << std::endl;
@@ -211,7 +299,7 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    pj::sim::LineServer server(options, pj::sim::Projector(settings));
+    pj::sim::LineServer server(options, std::move(farEnd));
     if (const auto error = server.start()) {
         return fail(*error);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace pj::sim {
 
@@ -422,11 +423,18 @@ void Projector::queue(Outgoing chunk) {
 
 std::string Projector::pollOutput(Millis now) {
     std::string out;
-    auto it = pending_.begin();
-    for (; it != pending_.end() && it->due <= now; ++it) {
-        out += it->bytes;
+    for (Outgoing& piece : takeOutput(now)) {
+        out += piece.bytes;
     }
-    pending_.erase(pending_.begin(), it);
+    return out;
+}
+
+std::vector<Outgoing> Projector::takeOutput(Millis now) {
+    const auto end = std::find_if(pending_.begin(), pending_.end(),
+                                  [now](const Outgoing& o) { return o.due > now; });
+    std::vector<Outgoing> out(std::make_move_iterator(pending_.begin()),
+                              std::make_move_iterator(end));
+    pending_.erase(pending_.begin(), end);
     return out;
 }
 

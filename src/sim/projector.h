@@ -150,6 +150,8 @@ class Projector {
 
     // Removes and returns, in order, every queued byte due by `now`.
     std::string pollOutput(Millis now);
+    // The same, piece by piece, each with the time it fell due.
+    std::vector<Outgoing> takeOutput(Millis now);
     std::optional<Millis> nextDue() const;
     const std::vector<Outgoing>& pending() const { return pending_; }
 

@@ -1,4 +1,5 @@
 #include "sim/line_server.h"
+#include "sim/replay.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -177,6 +180,30 @@ TEST_F(LineServerTest, DeliversDelayedAnswersPieceByPiece) {
     const auto last = Clock::now();
     EXPECT_GE(first - sent, 45ms);
     EXPECT_GE(last - first, 75ms);
+}
+
+TEST_F(LineServerTest, ServesEveryProjectorOfABusEachReachedByItsIndex) {
+    LineServer server(LineOptions{}, Bus::withAddresses({1, 2, 3}, ProjectorSettings{}));
+    server.withProjector(1, [](Projector& p) { p.state().input = 4; });
+    server.withProjector(2, [](Projector& p) {
+        p.state().input = 5;
+        p.settings().replyDelay = 40ms;
+    });
+    EXPECT_THROW(server.withProjector(3, [](Projector&) {}), std::out_of_range);
+    ASSERT_FALSE(server.start().has_value());
+    PanelEnd panel(server.path());
+    ASSERT_TRUE(panel.isOpen());
+
+    ASSERT_TRUE(panel.write("A002CR1\r"));
+    EXPECT_EQ(panel.read(2), "4\r");
+    ASSERT_TRUE(panel.write("A003CR1\rA001CR1\r"));
+    EXPECT_EQ(panel.read(4), "1\r5\r") << "projector 3 later, on its own delay";
+    // The first projector is still the one withProjector(f) reaches.
+    EXPECT_EQ(server.withProjector([](Projector& p) { return p.settings().address; }), 1);
+    EXPECT_EQ(server.frameCount(), 3u) << "frames the line carried, once each";
+
+    LineServer replaying(LineOptions{}, std::make_unique<Replay>(Recording{}));
+    EXPECT_THROW(replaying.withProjector([](Projector&) {}), std::logic_error);
 }
 
 TEST_F(LineServerTest, ThrottleTakesBytesAtTheLineRate) {
