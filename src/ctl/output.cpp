@@ -31,7 +31,11 @@ void printJson(std::ostream& out, std::string_view command, const std::string* f
 }
 
 std::optional<int> unwritten(std::ostream& out, std::ostream& err) {
-    errno = 0;
+    // A long text may have failed as it was written, before the flush: the reason is then
+    // the one the failed write left.
+    if (!out.fail()) {
+        errno = 0;
+    }
     out.flush();
     if (!out.fail()) {
         return std::nullopt;
