@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ctl/ctl.h"
+#include "sim/bus.h"
 #include "sim/line_server.h"
 
 namespace pj::ctl {
@@ -216,6 +217,29 @@ TEST_F(PjctlOnLine, TimeoutIsTheReplyWindowOfEveryCommand) {
     const double window = loggedMs(lines[2]) - loggedMs(lines[1]);
     EXPECT_GE(window, 100.0);
     EXPECT_LT(window, 1500.0);
+}
+
+TEST(PjctlOnASharedLine, EveryProjectorIsTabulatedAndEachConfirmsACommandToAll) {
+    sim::ProjectorSettings common;
+    common.warmUp = sim::Millis{60'000};  // still counting down when asked
+    sim::LineServer server(sim::LineOptions{}, sim::Bus::withAddresses({1, 3}, common));
+    ASSERT_FALSE(server.start());
+    server.withProjector(1, [](sim::Projector& p) { p.state().power = "80"; });
+    const auto at = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", server.path(), "--timeout", "300"});
+        return pjctl(std::move(args));
+    };
+
+    Outcome table = at({"status", "--all"});
+    EXPECT_EQ(table.status, kExitOk) << table.err;
+    EXPECT_NE(table.out.find("\n1\t Power ON\t"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\n2\tno reply\t"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\n3\t Stand by\t"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\n4\tno reply\t"), std::string::npos) << table.out;
+
+    const Outcome on = at({"--address", "all", "--confirm=1,3", "send", "C00"});
+    EXPECT_EQ(on.status, kExitOk) << on.err;
+    EXPECT_EQ(on.out, "1\tconfirmed\t Power ON\n3\tconfirmed\t Count down\n");
 }
 
 TEST(Pjctl, DecodeReadsTheAnswerFromStandardInput) {
