@@ -42,6 +42,11 @@ Options:
                     return and ACK) in front of every answer (default 0)
   --silent          act on commands but never answer
   --throttle        take bytes from the line no faster than the line rate
+  --loopback        be a loopback plug instead of a projector: every byte written to the
+                    line comes straight back
+  --strict-baud     on a pseudo-terminal, a speed the opener set other than --baud garbles
+                    the bytes both ways, as at the wrong speed on a real line (the carriage
+                    return passes, so the projector answers, garbled)
   --verbose         print every frame received and every byte sent on standard error
   --help            print this text
 
@@ -129,6 +134,10 @@ int main(int argc, char** argv) {
             settings.silent = true;
         } else if (arg == "--throttle") {
             options.throttle = true;
+        } else if (arg == "--loopback") {
+            options.loopback = true;
+        } else if (arg == "--strict-baud") {
+            options.strictBaud = true;
         } else if (arg == "--verbose") {
             verbose = true;
         } else if (arg == "--link" || arg == "--device") {
