@@ -10,12 +10,13 @@
 
 #include "app/form.h"
 #include "app/recording_window.h"
+#include "ctl/doctor.h"
 #include "ctl/session.h"
+#include "link/serial_ports.h"
 #include "link/transaction.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/monotonic_clock.h"
-#include "posix/serial_ports.h"
 
 namespace pj::ctl {
 
@@ -88,8 +89,12 @@ void printJson(std::ostream& out, std::string_view command, const std::string* f
 // What was printed, flushed: output that cannot be written is a failure of the command, said
 // before anything else is. Gives nothing when it was written.
 std::optional<int> unwritten(std::ostream& out, std::ostream& err) {
-    errno = 0;
-    out.flush();
+    // A long text may have failed already while it was put out; the reason is then the errno
+    // of that write, which nothing has touched since.
+    if (!out.fail()) {
+        errno = 0;
+        out.flush();
+    }
     if (!out.fail()) {
         return std::nullopt;
     }
@@ -141,21 +146,44 @@ int decode(const Request& request, std::istream& in, std::ostream& out, std::ost
     return kExitOk;
 }
 
-int listPorts(std::ostream& out, std::ostream& err) {
-    for (const posix::SerialPortEntry& port : posix::serialPorts()) {
-        out << port.device;
-        if (!port.description.empty()) {
-            out << "\t" << port.description;
+std::string factOrDash(const std::string& text) {
+    return text.empty() ? std::string("-") : text;
+}
+
+int listPorts(const Request& request, std::ostream& out, std::ostream& err) {
+    const std::vector<SerialPortFacts> ports = scanSerialPorts();
+    if (request.json) {
+        out << "{\"ports\":[";
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            const SerialPortFacts& p = ports[i];
+            out << (i > 0 ? "," : "") << "{\"device\":" << jsonString(p.device) << ",\"by_id\":[";
+            for (std::size_t j = 0; j < p.byId.size(); ++j) {
+                out << (j > 0 ? "," : "") << jsonString(p.byId[j]);
+            }
+            out << "],\"vid_pid\":"
+                << (p.usb() ? jsonString(p.vendorId + ":" + p.productId) : std::string("null"))
+                << ",\"serial\":" << jsonString(p.serialNumber)
+                << ",\"description\":" << jsonString(p.description())
+                << ",\"driver\":" << jsonString(p.driver) << "}";
         }
-        out << "\n";
+        out << "]}\n";
+    } else {
+        for (const SerialPortFacts& p : ports) {
+            out << p.device << "\t" << (p.byId.empty() ? "-" : p.byId.front()) << "\t"
+                << (p.usb() ? p.vendorId + ":" + p.productId : "-") << "\t"
+                << factOrDash(p.description()) << "\n";
+        }
     }
     return unwritten(out, err).value_or(kExitOk);
 }
 
-int exchange(const Request& request, std::ostream& out, std::ostream& err) {
+int exchange(Request request, std::ostream& out, std::ostream& err) {
     // A signal ends the command wherever it is, and the session's end lets the port go.
     Session session;
     const auto interrupted = [&] { return complain(err, kExitFailure, "interrupted"); };
+    if (request.port.empty()) {
+        request.port = defaultPortDevices()[0];
+    }
     const std::optional<std::string> openError = session.open(request);
     if (session.interrupted()) {
         return interrupted();
@@ -274,7 +302,9 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         case Verb::Decode:
             return decode(*request, in, out, err);
         case Verb::Ports:
-            return listPorts(out, err);
+            return listPorts(*request, out, err);
+        case Verb::Doctor:
+            return doctor(*request, out, err);
         case Verb::Send:
         case Verb::Query:
         case Verb::Hold:

@@ -34,7 +34,16 @@ Commands:
                    send TEXT now and again every MS milliseconds for MS milliseconds, as a
                    held adjustment button does (a repeat waits while the line is still busy
                    with the frame before); print how many frames went out
-  ports            list the serial ports of this machine
+  ports            list the serial ports of this machine, one a line: the device, its
+                   /dev/serial/by-id link, the USB VID:PID and the adapter's description,
+                   tab-separated ("-" for what the system does not say)
+  doctor           find out why a line does not answer: whether the port is there, may be
+                   opened and is free (and if not, who holds it and what to do), then the
+                   status query at 19200 and 9600 baud, without an address and at each of
+                   1 to 4, each try told apart as an answer, a loopback, silence or garbage,
+                   with its latency; the USB adapter and its latency timer; a verdict and
+                   the next step. Exit status 0 when a projector answers, 3 when the port
+                   cannot be used, 4 when nothing answers
   decode QUERY     read an answer from standard input, bytes as they came, and print two
                    lines: the echo the window's RXD line would show, and the readout its
                    STATUS line would show after sending QUERY (the query's command text or
@@ -44,7 +53,8 @@ Commands:
                    --json reply). No port is involved.
 
 Options:
-  --port PATH      the serial device (default: the panel's port 1, /dev/ttyS0 or COM1), or
+  --port PATH      the serial device (default: the panel's port 1: the first USB serial
+                   adapter by its /dev/serial/by-id link, else /dev/ttyS0), or
                    tcp://HOST:PORT for a serial device server in raw TCP mode
   --baud RATE      19200 (default) or 9600; no effect on a tcp:// port, where the device
                    server sets the line speed
@@ -53,7 +63,7 @@ Options:
   --json           send, query, decode: print one JSON object with the command, the frame
                    sent, the answer as received ("reply"; bytes as code points U+0000 to
                    U+00FF; null when nothing came), its echo, and the readout (null when the
-                   window would show none)
+                   window would show none); ports, doctor: the same facts as one JSON object
   --help           print this text
   --               the next argument is TEXT even if it begins with "-"
 
@@ -101,27 +111,28 @@ struct VerbName {
     std::size_t operands;
 };
 
-constexpr std::array<VerbName, 5> kVerbs{{
+constexpr std::array<VerbName, 6> kVerbs{{
     {"send", Verb::Send, 1},
     {"query", Verb::Query, 1},
     {"hold", Verb::Hold, 1},
     {"ports", Verb::Ports, 0},
     {"decode", Verb::Decode, 1},
+    {"doctor", Verb::Doctor, 0},
 }};
 
 // Which commands each option applies to.
 struct OptionRule {
     std::string_view option;
     bool takesValue;
-    std::array<Verb, 3> verbs;
+    std::array<Verb, 5> verbs;
     std::size_t verbCount;
 };
 
 constexpr std::array<OptionRule, 7> kOptionRules{{
-    {"--port", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
+    {"--port", true, {Verb::Send, Verb::Query, Verb::Hold, Verb::Doctor}, 4},
     {"--baud", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
     {"--address", true, {Verb::Send, Verb::Query, Verb::Hold}, 3},
-    {"--json", false, {Verb::Send, Verb::Query, Verb::Decode}, 3},
+    {"--json", false, {Verb::Send, Verb::Query, Verb::Decode, Verb::Ports, Verb::Doctor}, 5},
     {"--for", true, {Verb::Hold}, 1},
     {"--every", true, {Verb::Hold}, 1},
     {"--help", false, {}, 0},
@@ -215,7 +226,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     }
 
     if (positional.empty()) {
-        return fail("no command given: send, query, hold, ports or decode (see --help)");
+        return fail("no command given: send, query, hold, ports, decode or doctor (see --help)");
     }
     const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbName& v) { return v.name == positional[0]; });
@@ -288,6 +299,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
             }
             break;
         case Verb::Ports:
+        case Verb::Doctor:
         case Verb::Help:
             break;
     }

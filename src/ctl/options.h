@@ -54,19 +54,19 @@ inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
     {"4", ControlId::Option8},
 }};
 
-enum class Verb { Help, Send, Query, Hold, Ports, Decode };
+enum class Verb { Help, Send, Query, Hold, Ports, Decode, Doctor };
 
 // One run of pjctl, as its command line asks for it.
 struct Request {
     Verb verb = Verb::Help;
-    std::string port;  // empty: the panel's own port 1
+    std::string port;  // empty: the panel's own port 1 (see defaultPortDevices)
     int baud = 19200;
     const AddressChoice* address = &kAddressChoices[0];
     std::string text;                   // send, hold
     const NamedQuery* query = nullptr;  // query, decode
     int holdForMs = 0;                  // hold
     int holdEveryMs = 0;                // hold
-    bool json = false;                  // send, query, decode
+    bool json = false;                  // send, query, decode, ports, doctor
 };
 
 // Reads the arguments after the program name. On a mistake, gives nothing and says what is
