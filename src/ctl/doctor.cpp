@@ -288,45 +288,69 @@ void examineDevice(Findings& findings) {
     }
 }
 
-// One status query at each speed and address, each on a session of its own, as the panel
-// would send it. Gives false when a signal ended it.
+enum class TryEnd { Done, PortLost, Interrupted };
+
+// One status query on a session of its own, as the panel would send it.
+TryEnd tryOnce(const std::string& port, int baud, const AddressChoice& address, ProbeTry& done,
+               std::string& error) {
+    Request request;
+    request.verb = Verb::Query;
+    request.port = port;
+    request.baud = baud;
+    request.address = &address;
+    Session session;
+    const std::optional<std::string> openError = session.open(request);
+    if (session.interrupted()) {
+        return TryEnd::Interrupted;
+    }
+    if (openError) {
+        error = *openError;
+        return TryEnd::PortLost;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const Exchange exchange = session.query(*findQuery("status"));
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    if (session.interrupted()) {
+        return TryEnd::Interrupted;
+    }
+    if (exchange.portError) {
+        error = *exchange.portError;
+        return TryEnd::PortLost;
+    }
+    done = {baud,
+            address.name,
+            exchange.frame,
+            exchange.reply,
+            exchange.readout,
+            classify(exchange.frame, exchange.reply, exchange.readout),
+            took.count()};
+    return TryEnd::Done;
+}
+
+// The status query at each speed and address. Gives false when a signal ended it.
 bool probe(Findings& findings) {
-    const NamedQuery& status = *findQuery("status");
+    // A device server may turn away a connection that comes while it still holds the one
+    // just closed: a network port is given another chance or two.
+    const int attempts = findings.network ? 3 : 1;
     for (const int baud : kSpeeds) {
         for (const AddressChoice& address : kAddressChoices) {
             if (address.name == "all") {
                 continue;  // never answered
             }
-            Request request;
-            request.verb = Verb::Query;
-            request.port = findings.port;
-            request.baud = baud;
-            request.address = &address;
-            Session session;
-            const std::optional<std::string> openError = session.open(request);
-            if (session.interrupted()) {
+            ProbeTry done;
+            TryEnd end = TryEnd::PortLost;
+            for (int attempt = 0; attempt < attempts && end == TryEnd::PortLost; ++attempt) {
+                end = tryOnce(findings.port, baud, address, done, findings.reason);
+            }
+            if (end == TryEnd::Interrupted) {
                 return false;
             }
-            if (openError) {
+            if (end == TryEnd::PortLost) {
                 findings.problem = PortProblem::CannotOpen;
-                findings.reason = *openError;
                 return true;
             }
-            const auto start = std::chrono::steady_clock::now();
-            const Exchange exchange = session.query(status);
-            const std::chrono::duration<double, std::milli> took =
-                std::chrono::steady_clock::now() - start;
-            if (session.interrupted()) {
-                return false;
-            }
-            if (exchange.portError) {
-                findings.problem = PortProblem::CannotOpen;
-                findings.reason = *exchange.portError;
-                return true;
-            }
-            findings.tries.push_back(
-                {baud, address.name, exchange.frame, exchange.reply, exchange.readout,
-                 classify(exchange.frame, exchange.reply, exchange.readout), took.count()});
+            findings.reason.clear();
+            findings.tries.push_back(std::move(done));
         }
         if (findings.network) {
             break;  // the device server sets the speed

@@ -63,6 +63,8 @@ TEST(Doctor, TellsEachLineByItsTriesAndSaysWhatToDo) {
     strict.strictBaud = true;
     sim::LineOptions strict9600 = strict;
     strict9600.baud = 9600;
+    sim::LineOptions tcp;
+    tcp.listenPort = 0;
     sim::ProjectorSettings silent;
     silent.silent = true;
     sim::ProjectorSettings noisy;
@@ -74,6 +76,8 @@ TEST(Doctor, TellsEachLineByItsTriesAndSaysWhatToDo) {
         {"silent", {}, silent, "SSSSS SSSSS", kExitNoReply, "silence"},
         {"at 9600 only", strict9600, {}, "GGGGG AASSS", kExitOk, "answers at 9600 baud only"},
         {"at 19200 only", strict, {}, "AASSS GGGGG", kExitOk, "a projector answers at 19200 baud"},
+        // A device server sets the speed: one round of addresses.
+        {"over TCP", tcp, {}, "AASSS", kExitOk, "a projector answers at 19200 baud"},
         {"noise", {}, noisy, "GGSSS GGSSS", kExitNoReply, "bytes came back, but never a status"},
     };
     for (const Case& c : cases) {
