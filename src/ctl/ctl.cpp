@@ -10,14 +10,15 @@
 
 #include "app/form.h"
 #include "app/recording_window.h"
+#include "ctl/doctor.h"
 #include "ctl/on_line.h"
 #include "ctl/output.h"
 #include "ctl/session.h"
+#include "link/serial_ports.h"
 #include "link/transaction.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/monotonic_clock.h"
-#include "posix/serial_ports.h"
 
 namespace pj::ctl {
 
@@ -106,13 +107,33 @@ int decode(const Request& request, std::istream& in, std::ostream& out, std::ost
     return kExitOk;
 }
 
-int listPorts(std::ostream& out, std::ostream& err) {
-    for (const posix::SerialPortEntry& port : posix::serialPorts()) {
-        out << port.device;
-        if (!port.description.empty()) {
-            out << "\t" << port.description;
+std::string factOrDash(const std::string& text) {
+    return text.empty() ? std::string("-") : text;
+}
+
+int listPorts(const Request& request, std::ostream& out, std::ostream& err) {
+    const std::vector<SerialPortFacts> ports = scanSerialPorts();
+    if (request.json) {
+        out << "{\"ports\":[";
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            const SerialPortFacts& p = ports[i];
+            out << (i > 0 ? "," : "") << "{\"device\":" << jsonString(p.device) << ",\"by_id\":[";
+            for (std::size_t j = 0; j < p.byId.size(); ++j) {
+                out << (j > 0 ? "," : "") << jsonString(p.byId[j]);
+            }
+            out << "],\"vid_pid\":"
+                << (p.usb() ? jsonString(p.vendorId + ":" + p.productId) : std::string("null"))
+                << ",\"serial\":" << jsonString(p.serialNumber)
+                << ",\"description\":" << jsonString(p.description())
+                << ",\"driver\":" << jsonString(p.driver) << "}";
         }
-        out << "\n";
+        out << "]}\n";
+    } else {
+        for (const SerialPortFacts& p : ports) {
+            out << p.device << "\t" << (p.byId.empty() ? "-" : p.byId.front()) << "\t"
+                << (p.usb() ? p.vendorId + ":" + p.productId : "-") << "\t"
+                << factOrDash(p.description()) << "\n";
+        }
     }
     return unwritten(out, err).value_or(kExitOk);
 }
@@ -158,7 +179,9 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
         case Verb::Decode:
             return decode(*request, in, out, err);
         case Verb::Ports:
-            return listPorts(out, err);
+            return listPorts(*request, out, err);
+        case Verb::Doctor:
+            return doctor(*request, out, err);
         case Verb::Send:
         case Verb::Query:
         case Verb::Hold:

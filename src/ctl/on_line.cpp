@@ -13,6 +13,7 @@
 #include "ctl/command_file.h"
 #include "ctl/output.h"
 #include "ctl/session.h"
+#include "link/serial_ports.h"
 
 namespace pj::ctl {
 
@@ -298,7 +299,12 @@ std::optional<std::vector<Step>> readCommandFile(const Request& request, std::is
 
 }  // namespace
 
-int onTheLine(const Request& request, std::istream& in, std::ostream& out, std::ostream& err) {
+int onTheLine(const Request& given, std::istream& in, std::ostream& out, std::ostream& err) {
+    // A port not named is the panel's own port 1.
+    Request request = given;
+    if (request.port.empty()) {
+        request.port = defaultPortDevices()[0];
+    }
     std::vector<Step> steps;
     if (request.verb == Verb::Run) {
         std::string error;

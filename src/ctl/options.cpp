@@ -43,7 +43,16 @@ Commands:
                    "wait MS" pauses, blank lines and lines beginning with "#" are passed
                    over. The whole file is checked before anything is sent; the run stops
                    at the first command that fails, naming its line
-  ports            list the serial ports of this machine
+  ports            list the serial ports of this machine, one a line: the device, its
+                   /dev/serial/by-id link, the USB VID:PID and the adapter's description,
+                   tab-separated ("-" for what the system does not say)
+  doctor           find out why a line does not answer: whether the port is there, may be
+                   opened and is free (and if not, who holds it and what to do), then the
+                   status query at 19200 and 9600 baud, without an address and at each of
+                   1 to 4, each try told apart as an answer, a loopback, silence or garbage,
+                   with its latency; the USB adapter and its latency timer; a verdict and
+                   the next step. Exit status 0 when a projector answers, 3 when the port
+                   cannot be used, 4 when nothing answers
   decode QUERY     read an answer from standard input, bytes as they came, and print two
                    lines: the echo the window's RXD line would show, and the readout its
                    STATUS line would show after sending QUERY (the query's command text or
@@ -53,7 +62,8 @@ Commands:
                    --json reply). No port is involved.
 
 Options:
-  --port PATH      the serial device (default: the panel's port 1, /dev/ttyS0 or COM1), or
+  --port PATH      the serial device (default: the panel's port 1: the first USB serial
+                   adapter by its /dev/serial/by-id link, else /dev/ttyS0), or
                    tcp://HOST:PORT for a serial device server in raw TCP mode
   --baud RATE      19200 (default) or 9600; no effect on a tcp:// port, where the device
                    server sets the line speed
@@ -73,7 +83,8 @@ Options:
   --json           send, query, decode, run: print one JSON object a command with the
                    command, the frame sent, the answer as received ("reply"; bytes as code
                    points U+0000 to U+00FF; null when nothing came), its echo, and the
-                   readout (null when the window would show none); status: one JSON array
+                   readout (null when the window would show none); status: one JSON array;
+                   ports, doctor: the same facts as one JSON object
   --help           print this text
   --version        print the program's name and version
   --               the next argument is TEXT even if it begins with "-"
@@ -123,7 +134,7 @@ struct VerbName {
     std::size_t operands;
 };
 
-constexpr std::array<VerbName, 7> kVerbs{{
+constexpr std::array<VerbName, 8> kVerbs{{
     {"send", Verb::Send, 1},
     {"query", Verb::Query, 1},
     {"hold", Verb::Hold, 1},
@@ -131,6 +142,7 @@ constexpr std::array<VerbName, 7> kVerbs{{
     {"decode", Verb::Decode, 1},
     {"status", Verb::Status, 0},
     {"run", Verb::Run, 1},
+    {"doctor", Verb::Doctor, 0},
 }};
 
 // A set of commands, one bit each.
@@ -153,11 +165,12 @@ struct OptionRule {
 };
 
 constexpr std::array<OptionRule, 13> kOptionRules{{
-    {"--port", Takes::Value, kOnTheLine},
+    {"--port", Takes::Value, kOnTheLine | bit(Verb::Doctor)},
     {"--baud", Takes::Value, kOnTheLine},
     {"--address", Takes::Value, kOnTheLine},
     {"--json", Takes::Nothing,
-     bit(Verb::Send) | bit(Verb::Query) | bit(Verb::Decode) | bit(Verb::Status) | bit(Verb::Run)},
+     bit(Verb::Send) | bit(Verb::Query) | bit(Verb::Decode) | bit(Verb::Status) | bit(Verb::Run) |
+         bit(Verb::Ports) | bit(Verb::Doctor)},
     {"--for", Takes::Value, bit(Verb::Hold)},
     {"--every", Takes::Value, bit(Verb::Hold)},
     {"--log", Takes::Value, kOnTheLine},
@@ -285,8 +298,8 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     }
 
     if (positional.empty()) {
-        return fail(
-            "no command given: send, query, hold, status, run, ports or decode (see --help)");
+        return fail("no command given: send, query, hold, status, run, ports, decode or doctor "
+                    "(see --help)");
     }
     const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbName& v) { return v.name == positional[0]; });
@@ -395,6 +408,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
             break;
         case Verb::Ports:
         case Verb::Status:
+        case Verb::Doctor:
         case Verb::Help:
         case Verb::Version:
             break;

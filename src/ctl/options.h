@@ -54,7 +54,7 @@ inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
     {"4", ControlId::Option8},
 }};
 
-enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run, Version };
+enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run, Version, Doctor };
 
 // The projector addresses a command line can name one by one.
 inline constexpr std::array<int, 4> kProjectorAddresses{1, 2, 3, 4};
@@ -65,14 +65,14 @@ inline constexpr int kLongestGapMs = 60'000;
 // One run of pjctl, as its command line asks for it.
 struct Request {
     Verb verb = Verb::Help;
-    std::string port;  // empty: the panel's own port 1
+    std::string port;  // empty: the panel's own port 1 (see defaultPortDevices)
     int baud = 19200;
     const AddressChoice* address = &kAddressChoices[0];
     std::string text;                   // send, hold
     const NamedQuery* query = nullptr;  // query, decode
     int holdForMs = 0;                  // hold
     int holdEveryMs = 0;                // hold
-    bool json = false;                  // send, query, decode, status, run
+    bool json = false;                  // send, query, decode, status, run, ports, doctor
     std::string logPath;                // a line log of the traffic; empty: none
     std::optional<int> timeoutMs;       // every reply window; nothing: the window's own
     int gapMs = 0;                      // the least rest after an answer before a command

@@ -3,8 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "link/serial_ports.h"
+
 #include "posix/serial_device_transport.h"
-#include "posix/serial_ports.h"
 #include "posix/tcp_transport.h"
 
 namespace pj::posix {

@@ -10,6 +10,7 @@
 
 #include "app/form.h"
 #include "link/line_log.h"
+#include "link/serial_ports.h"
 #include "qtio/qt_clock.h"
 #include "qtio/qt_serial_control.h"
 #include "qtio/qt_timer.h"
@@ -28,11 +29,14 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Remote-control panel for a data projector on a serial line."));
     const QCommandLineOption port1(
         {QStringLiteral("port1")},
-        QStringLiteral("Device behind port 1 (default /dev/ttyS0), or tcp://HOST:PORT."),
+        QStringLiteral("Device behind port 1 (default: the first USB serial adapter, else "
+                       "/dev/ttyS0), or tcp://HOST:PORT."),
         QStringLiteral("path"));
     const QCommandLineOption port2(
         {QStringLiteral("port2")},
-        QStringLiteral("Device behind port 2 (default /dev/ttyS1), or tcp://HOST:PORT."),
+        QStringLiteral("Device behind port 2 (default: the second USB serial adapter, else "
+                       "the first of /dev/ttyS0 and /dev/ttyS1 that port 1 does not take), or "
+                       "tcp://HOST:PORT."),
         QStringLiteral("path"));
     const QCommandLineOption log(
         {QStringLiteral("log")},
@@ -88,19 +92,20 @@ int main(int argc, char* argv[]) {
     // the window to its launcher.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.pjpanel"));
 
+    // Unnamed ports are the USB serial adapters plugged in, else the machine's own ports: a
+    // laptop started from the menu finds its adapter rather than an empty built-in port.
+    const std::array<std::string, 2> defaults = pj::defaultPortDevices();
     pj::QtSerialControl serial;
-    if (parser.isSet(port1)) {
-        serial.setDevice(1, parser.value(port1));
-    }
-    if (parser.isSet(port2)) {
-        serial.setDevice(2, parser.value(port2));
-    }
+    serial.setDevice(1, parser.isSet(port1) ? parser.value(port1).toStdString() : defaults[0]);
+    serial.setDevice(2, parser.isSet(port2) ? parser.value(port2).toStdString() : defaults[1]);
 
     pj::QtFormTimers timers;
     pj::SteadyClock clock;
     pj::QtWindow window;
     pj::Form form(window, serial, timers.all(), clock);
     window.setEvents(&form);
+    window.setPortDevices(
+        {pj::portDescription(serial.device(1)), pj::portDescription(serial.device(2))});
     std::unique_ptr<pj::LineLog> lineLog;
     if (logFile.is_open()) {
         lineLog = std::make_unique<pj::LineLog>(

@@ -399,6 +399,15 @@ QWidget* QtWindow::control(ControlId id) const {
     return e == nullptr ? nullptr : e->widget;
 }
 
+void QtWindow::setPortDevices(const std::array<std::string, 2>& descriptions) {
+    const std::array<ControlId, 2> buttons{ControlId::Option1, ControlId::Option2};
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        if (QWidget* button = control(buttons[i])) {
+            button->setToolTip(QString::fromStdString(descriptions[i]));
+        }
+    }
+}
+
 std::optional<ControlId> QtWindow::idOf(const QObject* object) const {
     const auto it = ids_.find(object);
     return it == ids_.end() ? std::nullopt : std::optional(it->second);

@@ -37,6 +37,9 @@ class QtWindow : public QWidget, public Window {
     // The widget of a layout control.
     QWidget* control(ControlId id) const;
 
+    // Which device each port is, shown as the tooltip of its option button (COM1, COM2).
+    void setPortDevices(const std::array<std::string, 2>& descriptions);
+
     using QWidget::setVisible;
 
     void setCaption(ControlId control, std::string_view text) override;

@@ -66,6 +66,54 @@ LineError setRaw(int fd, int baud) {
     return std::nullopt;
 }
 
+// What a UART receiving at `receiverBaud` makes of bytes sent at `senderBaud`, the two a
+// factor of two apart. A receiver at twice the speed sees each sent bit twice, the start bit
+// as its own start bit and a first data bit of 0; one at half the speed sees every other
+// sent bit, and the stop bit and idle line as ones. A carriage return passes, and no other
+// byte comes out as a carriage return or an ACK, so that frames still end where they did.
+std::string garbled(std::string_view bytes, int senderBaud, int receiverBaud) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto sent = static_cast<unsigned char>(c);
+        unsigned seen = 0;
+        if (c == '\r') {
+            seen = sent;
+        } else if (receiverBaud > senderBaud) {
+            // Receiver bits 1..7 are sent bits 0, 0, 1, 1, 2, 2, 3.
+            for (unsigned bit = 1; bit < 8; ++bit) {
+                seen |= ((sent >> (bit / 2)) & 1U) << bit;
+            }
+        } else {
+            // Receiver bits 0..3 are sent bits 1, 3, 5, 7; then stop bit and idle line.
+            for (unsigned bit = 0; bit < 4; ++bit) {
+                seen |= ((sent >> (2 * bit + 1)) & 1U) << bit;
+            }
+            seen |= 0xF0U;
+        }
+        if (c != '\r' && (seen == '\r' || seen == 0x06)) {
+            seen |= 0x80U;
+        }
+        out += static_cast<char>(seen);
+    }
+    return out;
+}
+
+int baudOf(speed_t speed) {
+    switch (speed) {
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B4800:
+            return 4800;
+        default:
+            return 0;
+    }
+}
+
 bool isLinkTo(const std::string& link, const std::string& target) {
     std::array<char, 4096> text{};
     const ssize_t n = ::readlink(link.c_str(), text.data(), text.size() - 1);
@@ -336,6 +384,19 @@ void LineServer::hungUp() {
     std::this_thread::sleep_for(kHangupPause);
 }
 
+int LineServer::mismatchedBaud() const {
+    if (!options_.strictBaud || !options_.device.empty() || listenFd_ >= 0 || fd_ < 0) {
+        return 0;
+    }
+    // On Linux the master side reads the termios of the slave side, which the opener set.
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) {
+        return 0;
+    }
+    const int baud = baudOf(::cfgetospeed(&t));
+    return baud != 0 && baud != options_.baud ? baud : 0;
+}
+
 bool LineServer::leftLocked() const {
     const std::string slave = path();
     const int probe = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -361,7 +422,9 @@ void LineServer::serve() {
         {
             std::lock_guard lock(mutex_);
             farEnd_->advance(toMillis(now));
-            outbox_ += farEnd_->pollOutput(toMillis(now));
+            const std::string output = farEnd_->pollOutput(toMillis(now));
+            const int openerBaud = output.empty() ? 0 : mismatchedBaud();
+            outbox_ += openerBaud != 0 ? garbled(output, options_.baud, openerBaud) : output;
             if (const auto due = farEnd_->nextDue()) {
                 wait = std::clamp(*due - toMillis(now), Millis{0}, wait);
             }
@@ -434,9 +497,16 @@ void LineServer::serve() {
                 const auto count = static_cast<std::size_t>(got);
                 nextByteAt += byteTime * got;
                 drained = count < allowed;
+                const std::string_view bytes(buffer.data(), count);
+                if (options_.loopback) {
+                    outbox_ += bytes;  // written back on the loop's next turn
+                    continue;
+                }
+                const int openerBaud = mismatchedBaud();
                 std::lock_guard lock(mutex_);
                 // Rounded up, so that nothing timed from the arrival goes out early.
-                farEnd_->feed(std::string_view(buffer.data(), count),
+                farEnd_->feed(openerBaud != 0 ? garbled(bytes, openerBaud, options_.baud)
+                                              : std::string(bytes),
                               std::chrono::ceil<Millis>(at.time_since_epoch()));
             } else if (tcp && (got == 0 || (errno != EAGAIN && errno != EINTR))) {
                 dropClient();  // the client closed its end, or the connection broke

@@ -51,6 +51,13 @@ struct LineOptions {
     // Takes bytes from the line no faster than `baud` allows (ten bits a byte), so a writer
     // that outruns the line meets backpressure as on a real port.
     bool throttle = false;
+    // A loopback plug instead of a projector: every byte taken from the line is written back
+    // at once.
+    bool loopback = false;
+    // On a pseudo-terminal of its own: the speed the opener set on its side is read at each
+    // transfer, and when it is not `baud`, the bytes both ways come out as a UART at the
+    // other speed makes of them (the carriage return passes, so that frames still end).
+    bool strictBaud = false;
     // Called on the server's thread: '<' with each frame received (without its carriage
     // return), '>' with each piece of bytes written to the line.
     std::function<void(char direction, std::string_view bytes)> trace;
@@ -122,6 +129,8 @@ class LineServer {
     bool leftLocked() const;
     // A fresh pseudo-terminal in place of the one served, the link pointed at it.
     void renewTerminal();
+    // The opener's speed, when strictBaud applies and it is not the line's own; else 0.
+    int mismatchedBaud() const;
 
     LineOptions options_;
     mutable std::mutex mutex_;

@@ -55,6 +55,11 @@ Options:
                     with what came back after it, piece by piece, as long after the frame
                     as it came then. A frame the log does not hold goes unanswered. Takes
                     none of the projector's options (--address ... --silent).
+  --loopback        be a loopback plug instead of a projector: every byte written to the
+                    line comes straight back
+  --strict-baud     on a pseudo-terminal, a speed the opener set other than --baud garbles
+                    the bytes both ways, as at the wrong speed on a real line (the carriage
+                    return passes, so the projector answers, garbled)
   --verbose         print every frame received and every byte sent on standard error; with
                     --replay, also each frame that is not in the recording
   --help            print this text
@@ -180,6 +185,10 @@ int main(int argc, char** argv) {
             settings.silent = true;
         } else if (arg == "--throttle") {
             options.throttle = true;
+        } else if (arg == "--loopback") {
+            options.loopback = true;
+        } else if (arg == "--strict-baud") {
+            options.strictBaud = true;
         } else if (arg == "--verbose") {
             verbose = true;
         } else if (arg == "--link" || arg == "--device") {
