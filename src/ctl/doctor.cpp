@@ -20,6 +20,7 @@
 #include <system_error>
 
 #include "ctl/ctl.h"
+#include "ctl/output.h"
 #include "ctl/session.h"
 #include "link/tcp_endpoint.h"
 
@@ -450,10 +451,6 @@ void printText(std::ostream& out, const Findings& findings, const Verdict& verdi
     out << "Next:     " << verdict.next << "\n";
 }
 
-std::string jsonOrNull(const std::optional<std::string>& text) {
-    return text ? jsonString(*text) : std::string("null");
-}
-
 void printJson(std::ostream& out, const Findings& findings, const Verdict& verdict) {
     out << "{\"port\":" << jsonString(findings.port)
         << ",\"device\":" << jsonString(findings.device) << ",\"problem\":"
@@ -502,8 +499,8 @@ void printJson(std::ostream& out, const Findings& findings, const Verdict& verdi
         out << (i > 0 ? "," : "") << "{\"baud\":" << t.baud
             << ",\"address\":" << jsonString(t.address)
             << ",\"result\":" << jsonString(tryResultName(t.result))
-            << ",\"frame\":" << jsonString(t.frame) << ",\"reply\":" << jsonOrNull(t.reply)
-            << ",\"readout\":" << jsonOrNull(t.readout)
+            << ",\"frame\":" << jsonString(t.frame) << ",\"reply\":" << jsonOptional(t.reply)
+            << ",\"readout\":" << jsonOptional(t.readout)
             << ",\"ms\":" << (t.reply ? std::string(ms.data()) : std::string("null")) << "}";
     }
     out << "],\"verdict\":" << jsonString(verdict.text) << ",\"next\":" << jsonString(verdict.next)
@@ -629,8 +626,7 @@ int doctor(const Request& request, std::ostream& out, std::ostream& err) {
     const std::optional<Findings> findings =
         examinePort(request.port.empty() ? defaultPortDevices()[0] : request.port);
     if (!findings) {
-        err << "pjctl: interrupted\n";
-        return kExitFailure;
+        return complain(err, kExitFailure, "interrupted");
     }
     const Verdict verdict = judge(*findings);
     if (request.json) {
@@ -638,12 +634,7 @@ int doctor(const Request& request, std::ostream& out, std::ostream& err) {
     } else {
         printText(out, *findings, verdict);
     }
-    out.flush();
-    if (out.fail()) {
-        err << "pjctl: cannot write the output\n";
-        return kExitFailure;
-    }
-    return verdict.exitStatus;
+    return unwritten(out, err).value_or(verdict.exitStatus);
 }
 
 }  // namespace pj::ctl
