@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and running pjpanel needs on Debian 12, skipping what is there,
-# and what the tests check the manual pages (groff) and the desktop listing and entry with.
+# what the tests check the manual pages (groff) and the desktop listing and entry with, and
+# the MQTT client library and broker of the line server and its tests.
 # Usage: install-deps.sh [--gui] [--fuzz] [--pyserial]
 #   --gui       adds the virtual display and screenshot tools
 #   --fuzz      adds clang and its fuzzing runtime
@@ -9,7 +10,8 @@ set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
           qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic
-          groff-base appstream desktop-file-utils)
+          groff-base appstream desktop-file-utils
+          pkg-config libmosquitto-dev mosquitto)
 for option in "$@"; do
     case "$option" in
         --gui) packages+=(xvfb xauth xdotool imagemagick) ;;
