@@ -1,0 +1,218 @@
+#include "line/hub.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/fakes.h"
+
+namespace pj::line {
+namespace {
+
+struct Write {
+    std::int64_t ms;
+    std::string frame;
+    bool operator==(const Write&) const = default;
+    friend void PrintTo(const Write& w, std::ostream* os) { *os << w.ms << " ms: " << w.frame; }
+};
+
+// A message between the hub and a client: NUL, the text, carriage return.
+std::string msg(std::string_view text) {
+    return std::string(1, '\0') + std::string(text) + "\r";
+}
+
+struct FakeLine final : LineLink {
+    explicit FakeLine(test::VirtualClock& lineClock) : clock(lineClock) {}
+    bool write(std::string_view frame) override {
+        writes.push_back({clock.now(), std::string(frame)});
+        return takes;
+    }
+    test::VirtualClock& clock;
+    std::vector<Write> writes;
+    bool takes = true;
+};
+
+struct FakeClient final : ClientLink {
+    void deliver(std::string_view bytes) override { heard += bytes; }
+    std::string heard;
+};
+
+// A hub on the virtual clock, its deferred calls run when the test says.
+struct HubRig {
+    HubRig() { hub.lineOpened(line); }
+
+    void runDeferred() {
+        while (!deferred.empty()) {
+            auto call = std::move(deferred.front());
+            deferred.pop_front();
+            call();
+        }
+    }
+    // The line answers `bytes` at `ms` from now.
+    void answerIn(std::int64_t ms, std::string bytes) {
+        clock.at(clock.now() + ms, [this, bytes] { hub.fromLine(bytes); });
+    }
+
+    test::VirtualClock clock;
+    FakeLine line{clock};
+    std::deque<std::function<void()>> deferred;
+    std::vector<std::string> log;
+    HubSettings settings{
+        .settleMs = 300, .holdMs = 2000, .quietMs = 3000, .maxFrame = 16, .maxQueuedPerClient = 2};
+    Hub hub{settings, clock.makeTimer(), clock,
+            [this](std::function<void()> call) { deferred.push_back(std::move(call)); },
+            [this](std::string_view text) { log.emplace_back(text); }};
+    FakeClient a, b;
+    Hub::ClientId idA = hub.attach(a, "a");
+    Hub::ClientId idB = hub.attach(b, "b");
+};
+
+TEST(Hub, FramesFromManyClientsGoOutWholeOneAtATimeAsTheLineSettles) {
+    HubRig rig;
+    // Bytes of two frames arrive interleaved: each goes out whole, in the order completed.
+    rig.hub.fromClient(rig.idA, "C0");
+    rig.hub.fromClient(rig.idB, "CR0\r");
+    rig.hub.fromClient(rig.idA, "0\rC01\n");
+    rig.answerIn(20, "\x06");
+    rig.answerIn(25, "\r");   // the first frame's answer ends here
+    rig.clock.advance(1000);  // the second is never answered: its window ends it
+    EXPECT_EQ(rig.line.writes, (std::vector<Write>{{0, "CR0\r"}, {25, "C00\r"}, {325, "C01\r"}}));
+    // Both clients heard the whole line.
+    EXPECT_EQ(rig.a.heard, "\x06\r");
+    EXPECT_EQ(rig.b.heard, "\x06\r");
+}
+
+TEST(Hub, ClientsTypingLinesAndOverlongFramesAreCutAtTheirEnd) {
+    struct Case {
+        std::string sent;
+        std::vector<std::string> written;
+        std::string told;  // messages to a client that talks
+    };
+    const std::vector<Case> cases{
+        {"C00\r\nC01\r\n", {"C00\r", "C01\r"}, ""},
+        {"C00\n\nC01\r", {"C00\r", "\r", "C01\r"}, ""},
+        {"12345678901234567\rC00\r", {"C00\r"}, msg("refused frame longer than 16")},
+        {"1234567890123456\r", {"1234567890123456\r"}, ""},
+    };
+    for (const Case& c : cases) {
+        HubRig rig;
+        rig.hub.fromClient(rig.idA, msg("hold 1"));
+        rig.hub.fromClient(rig.idA, c.sent);
+        rig.clock.advance(10);
+        std::vector<std::string> written;
+        for (const Write& w : rig.line.writes) {
+            written.push_back(w.frame);
+        }
+        EXPECT_EQ(written, c.written) << c.sent;
+        EXPECT_EQ(rig.a.heard, c.told) << c.sent;
+    }
+}
+
+TEST(Hub, AHoldingClientKeepsTheLineForItsAnswerWhileOthersWait) {
+    struct Case {
+        std::string hello;
+        std::int64_t secondFrameAt;
+    };
+    const std::vector<Case> cases{
+        {"", 300},            // the settle time
+        {msg("hold"), 2000},  // the hub's hold time
+        {msg("hold 700"), 700},
+    };
+    for (const Case& c : cases) {
+        HubRig rig;
+        rig.hub.fromClient(rig.idA, c.hello);
+        rig.hub.fromClient(rig.idA, "CR0\r");
+        rig.hub.fromClient(rig.idB, "C8A\r");
+        rig.clock.advance(5000);
+        ASSERT_EQ(rig.line.writes.size(), 2u);
+        EXPECT_EQ(rig.line.writes[1], (Write{c.secondFrameAt, "C8A\r"})) << c.secondFrameAt;
+    }
+}
+
+TEST(Hub, OnlyClientsThatTalkAreToldAndTheLogSaysEachRefusalOnce) {
+    HubRig rig;
+    rig.hub.fromClient(rig.idA, msg("hold 70000"));  // out of range
+    EXPECT_EQ(rig.a.heard, msg("refused unknown message"));
+    rig.a.heard.clear();
+
+    rig.hub.lineLost("device unplugged");
+    rig.hub.fromClient(rig.idA, "C00\rC00\r");
+    rig.hub.fromClient(rig.idB, "C00\r");
+    rig.hub.lineOpened(rig.line);
+    EXPECT_EQ(rig.a.heard, msg("lost device unplugged") + msg("refused the line is down") +
+                               msg("refused the line is down") + msg("back"));
+    EXPECT_EQ(rig.b.heard, "");
+    EXPECT_EQ(rig.log, (std::vector<std::string>{
+                           "a connected", "b connected", "a: not sent: unknown message",
+                           "the line went away: device unplugged", "a: not sent: the line is down",
+                           "b: not sent: the line is down"}));
+    EXPECT_TRUE(rig.line.writes.empty());
+}
+
+TEST(Hub, TheLineGoingAwayRefusesWhatWaitsAndEndsWhatIsInFlight) {
+    HubRig rig;
+    std::vector<std::optional<std::string>> answers;
+    const auto record = [&](const std::optional<std::string>& a) { answers.push_back(a); };
+    rig.hub.fromClient(rig.idA, "C00\r");
+    rig.hub.transact("CR0", 500, record);
+    rig.hub.transact("CR1", 500, record);
+    rig.hub.lineLost("gone");
+    rig.hub.transact("CR3", 500, record);
+    EXPECT_TRUE(answers.empty());  // never inside the call
+    rig.runDeferred();
+    EXPECT_EQ(answers, (std::vector<std::optional<std::string>>(3, std::nullopt)));
+    EXPECT_EQ(rig.hub.queued(), 0u);
+    EXPECT_EQ(rig.line.writes.size(), 1u);
+}
+
+TEST(Hub, TheServersOwnQueriesTakeTheirAnswerAndWaitTheirTurn) {
+    HubRig rig;
+    std::vector<std::optional<std::string>> answers;
+    const auto record = [&](const std::optional<std::string>& a) { answers.push_back(a); };
+    rig.hub.fromClient(rig.idA, "C00\r");
+    rig.hub.transact("CR0", 500, record);
+    rig.answerIn(10, "\x06\r");
+    rig.answerIn(30, "00");
+    rig.answerIn(40, "00\rjunk");
+    rig.clock.advance(100);
+    rig.hub.transact("CR3", 500, record);  // never answered
+    rig.clock.advance(600);
+    rig.runDeferred();
+    EXPECT_EQ(answers, (std::vector<std::optional<std::string>>{"0000\r", std::nullopt}));
+    EXPECT_EQ(rig.line.writes, (std::vector<Write>{{0, "C00\r"}, {10, "CR0\r"}, {100, "CR3\r"}}));
+}
+
+TEST(Hub, TheLineIsQuietOnlyAfterTheClientsFallSilent) {
+    HubRig rig;
+    EXPECT_TRUE(rig.hub.quiet());
+    rig.hub.fromClient(rig.idA, "C8A\r");
+    rig.hub.transact("CR0", 100, [](const auto&) {});  // the server's own do not count
+    rig.clock.advance(2999);
+    EXPECT_FALSE(rig.hub.quiet());
+    rig.clock.advance(1);
+    EXPECT_TRUE(rig.hub.quiet());
+}
+
+TEST(Hub, AClientFloodingTheQueueIsRefusedAndOthersStillGetTheirTurn) {
+    HubRig rig;
+    rig.hub.fromClient(rig.idA, msg("hold"));
+    rig.hub.fromClient(rig.idA, "A1\rA2\rA3\rA4\r");  // one in flight, two waiting, one refused
+    rig.hub.fromClient(rig.idB, "B1\r");
+    rig.hub.detach(rig.idA);  // what it left waiting goes with it, its frame in flight ends
+    rig.clock.advance(5000);
+    std::vector<std::string> written;
+    for (const Write& w : rig.line.writes) {
+        written.push_back(w.frame);
+    }
+    EXPECT_EQ(written, (std::vector<std::string>{"A1\r", "B1\r"}));
+    EXPECT_EQ(rig.line.writes[1].ms, 2000);
+    EXPECT_EQ(rig.a.heard, msg("refused too many frames waiting"));
+}
+
+}  // namespace
+}  // namespace pj::line
