@@ -8,6 +8,7 @@ namespace {
 
 constexpr char kMessageStart = '\0';
 constexpr int kLongestHoldMs = 60000;
+constexpr std::string_view kAnswerEnds{"\r\x06", 2};
 
 std::string message(std::string_view text) {
     std::string out(1, kMessageStart);
@@ -63,12 +64,12 @@ Hub::ClientId Hub::attach(ClientLink& link, std::string name) {
     return id;
 }
 
-void Hub::detach(ClientId id) {
+void Hub::detach(ClientId id, std::string_view why) {
     const auto found = clients_.find(id);
     if (found == clients_.end()) {
         return;
     }
-    log_(found->second.name + " went away");
+    log_(found->second.name + " went away" + (why.empty() ? "" : ": " + std::string(why)));
     std::erase_if(queue_, [id](const Pending& p) { return p.client == id; });
     clients_.erase(found);
 }
@@ -224,9 +225,10 @@ void Hub::fromLine(std::string_view bytes) {
     if (!inFlight_) {
         return;
     }
-    const auto cr = bytes.find('\r');
-    inFlight_->answer += bytes.substr(0, cr == std::string_view::npos ? bytes.size() : cr + 1);
-    if (cr != std::string_view::npos) {
+    // A command is answered by an ACK, a query by its reply up to a carriage return.
+    const auto end = bytes.find_first_of(kAnswerEnds);
+    inFlight_->answer += bytes.substr(0, end == std::string_view::npos ? bytes.size() : end + 1);
+    if (end != std::string_view::npos) {
         finish(std::move(inFlight_->answer));
     }
 }

@@ -50,8 +50,8 @@ class LineLink {
 // return (a line feed ends a frame too, and one right after a carriage return is dropped, so
 // that clients typing lines work); frames wait in one queue in the order they were completed
 // and are written one at a time, each once the line has settled after the one before: its
-// answer, up to its carriage return, came, or its window passed. Whatever the line brings goes
-// to every client, as on the multi-drop bus itself.
+// answer came (an ACK, or a reply up to its carriage return), or its window passed. Whatever
+// the line brings goes to every client, as on the multi-drop bus itself.
 //
 // A line from a client that begins with a NUL byte is a message to the hub, not a frame:
 // "\0hold" or "\0hold MS" makes the client's frames hold the line until their answer or for
@@ -72,7 +72,8 @@ class Hub final : public LineAccess {
 
     ClientId attach(ClientLink& link, std::string name);
     // The client's frames still waiting are dropped; a frame of its own in flight finishes.
-    void detach(ClientId client);
+    // `why` goes to the log.
+    void detach(ClientId client, std::string_view why = {});
     void fromClient(ClientId client, std::string_view bytes);
 
     void lineOpened(LineLink& line);

@@ -12,7 +12,7 @@ namespace pj::line {
 class LineAccess {
   public:
     // The answer to a frame: the bytes the line brought from the frame's writing up to and
-    // including the first carriage return; nothing when no carriage return came within the
+    // including the first carriage return or ACK; nothing when neither came within the
     // window, or the frame could not be sent (the line is down).
     using Answer = std::function<void(const std::optional<std::string>& answer)>;
 

@@ -78,13 +78,16 @@ TEST(Hub, FramesFromManyClientsGoOutWholeOneAtATimeAsTheLineSettles) {
     rig.hub.fromClient(rig.idA, "C0");
     rig.hub.fromClient(rig.idB, "CR0\r");
     rig.hub.fromClient(rig.idA, "0\rC01\n");
-    rig.answerIn(20, "\x06");
-    rig.answerIn(25, "\r");   // the first frame's answer ends here
-    rig.clock.advance(1000);  // the second is never answered: its window ends it
-    EXPECT_EQ(rig.line.writes, (std::vector<Write>{{0, "CR0\r"}, {25, "C00\r"}, {325, "C01\r"}}));
+    rig.hub.fromClient(rig.idB, "C02\r");
+    rig.answerIn(20, "00");
+    rig.answerIn(25, "00\r");  // the query's answer ends here,
+    rig.answerIn(40, "\x06");  // the first command's here
+    rig.clock.advance(1000);   // and the last is never answered: its window ends it
+    EXPECT_EQ(rig.line.writes,
+              (std::vector<Write>{{0, "CR0\r"}, {25, "C00\r"}, {40, "C01\r"}, {340, "C02\r"}}));
     // Both clients heard the whole line.
-    EXPECT_EQ(rig.a.heard, "\x06\r");
-    EXPECT_EQ(rig.b.heard, "\x06\r");
+    EXPECT_EQ(rig.a.heard, "0000\r\x06");
+    EXPECT_EQ(rig.b.heard, "0000\r\x06");
 }
 
 TEST(Hub, ClientsTypingLinesAndOverlongFramesAreCutAtTheirEnd) {

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "line/config.h"
+#include "line/hub.h"
+#include "link/transport.h"
+#include "posix/event_loop.h"
+#include "posix/loop_timer.h"
+#include "posix/monotonic_clock.h"
+
+namespace pj::line {
+
+// pjline's sockets around its hub: the line's device, reopened for as long as it is away; a
+// local socket and, when configured, a TCP port that take clients; and each client's
+// connection, which the hub hands the line's bytes through without ever waiting for it.
+class Server {
+  public:
+    using Log = std::function<void(std::string_view line)>;
+
+    // What a client may leave unread before it is let go, and how many may be connected.
+    static constexpr std::size_t kClientBacklog = 64 * 1024;
+    static constexpr std::size_t kMaxClients = 64;
+    // How soon a line that went away, or would not open, is tried again.
+    static constexpr int kReopenMs = 1000;
+
+    Server(posix::EventLoop& loop, LineConfig config, Log log);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Takes the socket (and the TCP port) and starts opening the line; an error when a
+    // listener cannot be made. Only the line may come later.
+    std::optional<std::string> start();
+
+    Hub& hub() { return hub_; }
+    const LineConfig& config() const { return config_; }
+
+  private:
+    class Connection;
+    class Line;
+
+    std::optional<std::string> listenLocal();
+    std::optional<std::string> listenTcp();
+    void accept(int listener, bool local);
+    void close(Connection* connection, std::string_view why);
+
+    posix::EventLoop& loop_;
+    LineConfig config_;
+    Log log_;
+    posix::MonotonicClock clock_;
+    posix::LoopTimer window_;
+    Hub hub_;
+    std::unique_ptr<Line> line_;
+    int localFd_ = -1;
+    int tcpFd_ = -1;
+    posix::EventLoop::WatchId localWatch_ = 0;
+    posix::EventLoop::WatchId tcpWatch_ = 0;
+    bool ownsSocketPath_ = false;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    std::size_t clientsSeen_ = 0;
+};
+
+}  // namespace pj::line

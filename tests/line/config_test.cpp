@@ -1,0 +1,105 @@
+#include "line/config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace pj::line {
+namespace {
+
+Parsed parse(const std::vector<std::string>& words) {
+    const std::vector<std::string_view> args(words.begin(), words.end());
+    return parseConfig(args);
+}
+
+std::string errorOf(const Parsed& parsed) {
+    const auto* error = std::get_if<ConfigError>(&parsed);
+    return error != nullptr ? error->message : "";
+}
+
+TEST(LineConfig, TheCommandLineOverTheFileAndTheDefaultsFromTheLinesName) {
+    const std::string path = ::testing::TempDir() + "booth.conf";
+    std::ofstream(path) << "# the booth's projectors\n"
+                           "device = /dev/ttyUSB0   # the adapter\n"
+                           "  baud=9600\n"
+                           "\n"
+                           "listen = 4001\n"
+                           "mqtt = [::1]:1884\n"
+                           "projectors = 1,3\n"
+                           "hold = 900\n";
+    const Parsed parsed = parse({"--config", path, "--baud=19200", "--poll", "5"});
+    ASSERT_TRUE(std::holds_alternative<LineConfig>(parsed)) << errorOf(parsed);
+    const auto& c = std::get<LineConfig>(parsed);
+    EXPECT_EQ(c.name, "booth");
+    EXPECT_EQ(c.device, "/dev/ttyUSB0");
+    EXPECT_EQ(c.baud, 19200);
+    EXPECT_EQ(c.socket, "/run/pjline/booth.sock");
+    ASSERT_TRUE(c.listen);
+    EXPECT_EQ(c.listen->host, "");
+    EXPECT_EQ(c.listen->port, 4001);
+    ASSERT_TRUE(c.mqtt);
+    EXPECT_EQ(c.mqtt->host, "::1");
+    EXPECT_EQ(c.mqtt->port, 1884);
+    EXPECT_EQ(c.projectors, (std::vector<int>{1, 3}));
+    EXPECT_EQ(c.hub.holdMs, 900);
+    EXPECT_EQ(c.hub.settleMs, 300);
+    EXPECT_EQ(c.pollSeconds, 5);
+    std::remove(path.c_str());
+}
+
+TEST(LineConfig, EachBadValueIsRefusedNamingItsOption) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;  // the message begins with this
+    };
+    const std::vector<Case> cases{
+        {{}, "no line: give --device"},
+        {{"--device"}, "--device needs a value"},
+        {{"--device", "tcp://host"}, "--device: "},
+        {{"--device", "/dev/x", "--baud", "38400"}, "--baud: 19200 or 9600"},
+        {{"--device", "/dev/x", "--socket", "run/x.sock"}, "--socket: an absolute path"},
+        {{"--device", "/dev/x", "--listen", "host:"}, "--listen: [HOST:]PORT"},
+        {{"--device", "/dev/x", "--listen", "70000"}, "--listen: [HOST:]PORT"},
+        {{"--device", "/dev/x", "--mqtt", ":1883"}, "--mqtt: HOST"},
+        {{"--device", "/dev/x", "--mqtt", "::1"}, "--mqtt: HOST"},
+        {{"--device", "/dev/x", "--name", "booth/2"}, "--name: letters, digits"},
+        {{"--device", "/dev/x", "--mqtt-prefix", "a/+/b"}, "--mqtt-prefix: printable"},
+        {{"--device", "/dev/x", "--projectors", "1,1"}, "--projectors: none, or"},
+        {{"--device", "/dev/x", "--projectors", "5"}, "--projectors: none, or"},
+        {{"--device", "/dev/x", "--projectors", "1,"}, "--projectors: none, or"},
+        {{"--device", "/dev/x", "--settle", "0"}, "--settle: milliseconds from 1"},
+        {{"--device", "/dev/x", "--poll", "1s"}, "--poll: seconds from 1"},
+        {{"--device", "/dev/x", "--mqtt_prefix", "p"}, "unknown option --mqtt_prefix"},
+        {{"--device", "/dev/x", "extra"}, "unexpected argument \"extra\""},
+        {{"--config", "/nonexistent/booth.conf"}, "cannot read /nonexistent/booth.conf"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = errorOf(parse(c.args));
+        EXPECT_EQ(error.substr(0, c.error.size()), c.error) << "got: " << error;
+    }
+}
+
+TEST(LineConfig, AFilesErrorsNameItsLine) {
+    struct Case {
+        std::string text;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {"device /dev/x\n", "f:1: expected key = value"},
+        {"\n# note\nspeed = 9600\n", "f:3: unknown key \"speed\""},
+        {"device = /dev/x\nmqtt-prefix = p\n", "f:2: unknown key \"mqtt-prefix\""},
+        {"quiet = -1\n", "f:1: quiet: milliseconds from 0"},
+    };
+    for (const Case& c : cases) {
+        LineConfig config;
+        const auto error = readConfigText(c.text, "f", config);
+        ASSERT_TRUE(error) << c.text;
+        EXPECT_EQ(error->message.substr(0, c.error.size()), c.error) << error->message;
+    }
+}
+
+}  // namespace
+}  // namespace pj::line
