@@ -218,9 +218,12 @@ void Hub::finish(std::optional<std::string> answer) {
 }
 
 void Hub::fromLine(std::string_view bytes) {
-    // Every client hears the line; a link that lets its client go does so later, not here.
+    // Every client hears the line, but for one that holds it while its frame waits: what it
+    // hears next is its own answer. A link that lets its client go does so later, not here.
     for (auto& [id, client] : clients_) {
-        client.link->deliver(bytes);
+        if (!client.holdMs || queuedFor(id) == 0) {
+            client.link->deliver(bytes);
+        }
     }
     if (!inFlight_) {
         return;

@@ -119,7 +119,7 @@ TEST(Hub, ClientsTypingLinesAndOverlongFramesAreCutAtTheirEnd) {
 TEST(Hub, AHoldingClientKeepsTheLineForItsAnswerWhileOthersWait) {
     struct Case {
         std::string hello;
-        std::int64_t secondFrameAt;
+        std::int64_t othersFrameAt;  // A's frame goes unanswered
     };
     const std::vector<Case> cases{
         {"", 300},            // the settle time
@@ -133,7 +133,26 @@ TEST(Hub, AHoldingClientKeepsTheLineForItsAnswerWhileOthersWait) {
         rig.hub.fromClient(rig.idB, "C8A\r");
         rig.clock.advance(5000);
         ASSERT_EQ(rig.line.writes.size(), 2u);
-        EXPECT_EQ(rig.line.writes[1], (Write{c.secondFrameAt, "C8A\r"})) << c.secondFrameAt;
+        EXPECT_EQ(rig.line.writes[1], (Write{c.othersFrameAt, "C8A\r"})) << c.othersFrameAt;
+    }
+}
+
+TEST(Hub, WhatAHoldingClientHearsFirstAfterSendingIsItsOwnAnswer) {
+    for (const bool holds : {false, true}) {
+        HubRig rig;
+        rig.hub.fromClient(rig.idB, "C47\r");
+        rig.hub.fromClient(rig.idA, holds ? msg("hold") + "CR0\r" : "CR0\r");
+        rig.answerIn(10, "\x06");    // B's answer
+        rig.answerIn(20, "0000\r");  // A's
+        rig.clock.advance(100);
+        EXPECT_EQ(rig.line.writes, (std::vector<Write>{{0, "C47\r"}, {10, "CR0\r"}}));
+        EXPECT_EQ(rig.a.heard, holds ? "0000\r"
+                                     : "\x06"
+                                       "0000\r")
+            << holds;
+        EXPECT_EQ(rig.b.heard,
+                  "\x06"
+                  "0000\r");
     }
 }
 
