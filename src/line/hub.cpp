@@ -218,19 +218,24 @@ void Hub::finish(std::optional<std::string> answer) {
 }
 
 void Hub::fromLine(std::string_view bytes) {
-    // Every client hears the line, but for one that holds it while its frame waits: what it
-    // hears next is its own answer. A link that lets its client go does so later, not here.
+    // A command is answered by an ACK, a query by its reply up to a carriage return.
+    const auto end = inFlight_ ? bytes.find_first_of(kAnswerEnds) : std::string_view::npos;
+    const std::string_view answer = bytes.substr(0, end == bytes.npos ? bytes.size() : end + 1);
+    // Client ids start at 1: 0 is none, or the hub's own query.
+    const ClientId answered = inFlight_ ? inFlight_->pending.client.value_or(0) : 0;
+    // Every client hears the line, but for one that holds it, which hears the answers to its
+    // own frames only. A link that lets its client go does so later, not here.
     for (auto& [id, client] : clients_) {
-        if (!client.holdMs || queuedFor(id) == 0) {
+        if (!client.holdMs) {
             client.link->deliver(bytes);
+        } else if (answered == id) {
+            client.link->deliver(answer);
         }
     }
     if (!inFlight_) {
         return;
     }
-    // A command is answered by an ACK, a query by its reply up to a carriage return.
-    const auto end = bytes.find_first_of(kAnswerEnds);
-    inFlight_->answer += bytes.substr(0, end == std::string_view::npos ? bytes.size() : end + 1);
+    inFlight_->answer += answer;
     if (end != std::string_view::npos) {
         finish(std::move(inFlight_->answer));
     }

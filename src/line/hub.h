@@ -55,11 +55,11 @@ class LineLink {
 //
 // A line from a client that begins with a NUL byte is a message to the hub, not a frame:
 // "\0hold" or "\0hold MS" makes the client's frames hold the line until their answer or for
-// the hold time, and the client does not hear the line while a frame of its own waits, so that
-// the first thing it hears after sending is its own answer. A client that has sent a message is
-// told, in messages of the same form, when the line goes away ("\0lost REASON"), comes back
-// ("\0back") and when one of its frames is not written ("\0refused REASON"); other clients see only
-// the line's bytes.
+// the hold time, and the client hears only the answers to its own frames (from the frame's
+// writing to its answer's end), so that what it reads is its own. A client that has sent a
+// message is told, in messages of the same form, when the line goes away ("\0lost REASON"),
+// comes back ("\0back") and when one of its frames is not written ("\0refused REASON");
+// other clients see only the line's bytes.
 class Hub final : public LineAccess {
   public:
     using ClientId = std::uint64_t;

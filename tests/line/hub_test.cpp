@@ -137,22 +137,27 @@ TEST(Hub, AHoldingClientKeepsTheLineForItsAnswerWhileOthersWait) {
     }
 }
 
-TEST(Hub, WhatAHoldingClientHearsFirstAfterSendingIsItsOwnAnswer) {
+TEST(Hub, AHoldingClientHearsTheAnswersToItsOwnFramesOnly) {
     for (const bool holds : {false, true}) {
         HubRig rig;
         rig.hub.fromClient(rig.idB, "C47\r");
         rig.hub.fromClient(rig.idA, holds ? msg("hold") + "CR0\r" : "CR0\r");
-        rig.answerIn(10, "\x06");    // B's answer
-        rig.answerIn(20, "0000\r");  // A's
+        rig.hub.fromClient(rig.idB, "C47\r");
+        rig.answerIn(10, "\x06");        // B's answer
+        rig.answerIn(20, "0000\r\x06");  // A's, and in the same read B's next
+        rig.answerIn(30, "stray");
         rig.clock.advance(100);
-        EXPECT_EQ(rig.line.writes, (std::vector<Write>{{0, "C47\r"}, {10, "CR0\r"}}));
+        EXPECT_EQ(rig.line.writes,
+                  (std::vector<Write>{{0, "C47\r"}, {10, "CR0\r"}, {20, "C47\r"}}));
         EXPECT_EQ(rig.a.heard, holds ? "0000\r"
                                      : "\x06"
-                                       "0000\r")
+                                       "0000\r\x06"
+                                       "stray")
             << holds;
         EXPECT_EQ(rig.b.heard,
                   "\x06"
-                  "0000\r");
+                  "0000\r\x06"
+                  "stray");
     }
 }
 
