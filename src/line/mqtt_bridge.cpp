@@ -42,6 +42,16 @@ int commandWindowMs(std::string_view command) {
     return kTimer2Design;
 }
 
+// The power switch's commands, as the panel's POWER buttons send them.
+std::string powerCommand(std::string_view caption) {
+    for (const CatalogueEntry& entry : kCatalogue) {
+        if (entry.group == "POWER" && entry.caption == caption) {
+            return std::string(entry.command);
+        }
+    }
+    return {};
+}
+
 bool printableAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
@@ -316,10 +326,8 @@ void MqttBridge::command(const mosquitto_message& message) {
         return;
     }
     std::string command;
-    if (payload == "ON") {
-        command = "C00";
-    } else if (payload == "OFF") {
-        command = "C01";
+    if (payload == "ON" || payload == "OFF") {
+        command = powerCommand(payload);
     } else if (!payload.empty() && payload.size() <= kLongestCommand && printableAscii(payload)) {
         command = payload;
     } else {
@@ -335,7 +343,7 @@ void MqttBridge::command(const mosquitto_message& message) {
             if (!*alive) {
                 return;
             }
-            say(where + command + (answer ? ": answered" : ": no answer"));
+            say(where + command + (answer ? ": sent, answered" : ": sent, no reply line came"));
             if (poller_) {
                 poller_->pollSoon(address);
             }
