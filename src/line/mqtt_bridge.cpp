@@ -1,0 +1,376 @@
+#include "line/mqtt_bridge.h"
+
+#include <mosquitto.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "link/transaction.h"
+#include "protocol/catalogue.h"
+
+namespace pj::line {
+
+namespace {
+
+constexpr std::size_t kLongestCommand = 1024;
+constexpr int kQos = 1;
+constexpr int kMiscMs = 1000;
+
+// libmosquitto's global set-up, once for the program.
+void initLibrary() {
+    static const int initialised = mosquitto_lib_init();
+    (void)initialised;
+}
+
+std::string describe(int rc) {
+    if (rc == MOSQ_ERR_ERRNO) {
+        return std::strerror(errno);
+    }
+    return mosquitto_strerror(rc);
+}
+
+// The reply window of a command: the panel's for the same command, or its usual one.
+int commandWindowMs(std::string_view command) {
+    for (const CatalogueEntry& entry : kCatalogue) {
+        if (entry.command == command) {
+            return familyRule(entry.family).replyWindow.value_or(kTimer2Design);
+        }
+    }
+    return kTimer2Design;
+}
+
+// The power switch's commands, as the panel's POWER buttons send them.
+std::string powerCommand(std::string_view caption) {
+    for (const CatalogueEntry& entry : kCatalogue) {
+        if (entry.group == "POWER" && entry.caption == caption) {
+            return std::string(entry.command);
+        }
+    }
+    return {};
+}
+
+bool printableAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// A topic level a publication can carry.
+bool topicLevel(std::string_view text) {
+    return !text.empty() && text.find_first_of("+#/") == std::string_view::npos &&
+           text.find('\0') == std::string_view::npos;
+}
+
+bool topicPrefix(std::string_view text) {
+    return !text.empty() && text.find_first_of("+#") == std::string_view::npos &&
+           text.find('\0') == std::string_view::npos && text.front() != '/' && text.back() != '/';
+}
+
+}  // namespace
+
+bool parseBrokerAddress(std::string_view text, std::string& host, int& port) {
+    std::string_view hostPart = text;
+    std::string_view portPart;
+    if (text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        hostPart = text.substr(1, close - 1);
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest.front() != ':') {
+                return false;
+            }
+            portPart = rest.substr(1);
+            if (portPart.empty()) {
+                return false;
+            }
+        }
+    } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+        if (text.find(':') != colon) {
+            hostPart = text;  // a bare IPv6 address
+        } else {
+            hostPart = text.substr(0, colon);
+            portPart = text.substr(colon + 1);
+            if (portPart.empty()) {
+                return false;
+            }
+        }
+    }
+    if (hostPart.empty()) {
+        return false;
+    }
+    int parsed = port;
+    if (!portPart.empty()) {
+        const auto [end, error] =
+            std::from_chars(portPart.data(), portPart.data() + portPart.size(), parsed);
+        if (error != std::errc{} || end != portPart.data() + portPart.size() || parsed < 1 ||
+            parsed > 65535) {
+            return false;
+        }
+    }
+    host = std::string(hostPart);
+    port = parsed;
+    return true;
+}
+
+MqttBridge::MqttBridge(posix::EventLoop& loop, LineAccess& line, MqttSettings settings, Log log)
+    : loop_(loop),
+      line_(line),
+      settings_(std::move(settings)),
+      log_(std::move(log)),
+      names_{settings_.prefix, settings_.name},
+      misc_(loop),
+      reconnect_(loop),
+      reconnectWaitMs_(settings_.reconnectFirstMs),
+      pollRound_(loop),
+      pollRetry_(loop) {
+    misc_.setInterval(kMiscMs);
+    misc_.setOnTimer([this] {
+        if (client_ != nullptr && mosquitto_socket(client_) >= 0) {
+            mosquitto_loop_misc(client_);
+        }
+        sync();
+    });
+    reconnect_.setOnTimer([this] {
+        reconnect_.setEnabled(false);
+        connect();
+    });
+}
+
+MqttBridge::~MqttBridge() {
+    *alive_ = false;
+    poller_.reset();
+    misc_.setEnabled(false);
+    reconnect_.setEnabled(false);
+    if (watchedFd_ >= 0) {
+        loop_.unwatch(watch_);
+    }
+    if (client_ != nullptr) {
+        if (connected_) {
+            // Said at once if the socket takes it; the will says the same otherwise, as the
+            // connection closes without a DISCONNECT.
+            mosquitto_publish(client_, nullptr, names_.status().c_str(), 7, "offline", 0, true);
+            mosquitto_loop_write(client_, 1);
+        }
+        mosquitto_destroy(client_);
+    }
+}
+
+bool MqttBridge::start() {
+    if (settings_.host.empty()) {
+        say("mqtt: no broker given");
+        return false;
+    }
+    if (!topicPrefix(settings_.prefix) || !topicLevel(settings_.name)) {
+        say("mqtt: the prefix \"" + settings_.prefix + "\" or the name \"" + settings_.name +
+            "\" cannot be part of a topic");
+        return false;
+    }
+    for (const int address : settings_.projectors) {
+        if (!projectorFrame(address, "")) {
+            say("mqtt: no projector can have the address " + std::to_string(address));
+            return false;
+        }
+    }
+    initLibrary();
+    const std::string clientId = "pjline-" + settings_.name;
+    client_ = mosquitto_new(clientId.c_str(), true, this);
+    if (client_ == nullptr) {
+        say(std::string("mqtt: no client: ") + std::strerror(errno));
+        return false;
+    }
+    const std::string status = names_.status();
+    mosquitto_will_set(client_, status.c_str(), 7, "offline", kQos, true);
+    mosquitto_connect_callback_set(client_, &MqttBridge::onConnect);
+    mosquitto_disconnect_callback_set(client_, &MqttBridge::onDisconnect);
+    mosquitto_message_callback_set(client_, &MqttBridge::onMessage);
+
+    Poller::Timing timing;
+    timing.pollSeconds = settings_.pollSeconds;
+    timing.windowMs = kTimer2Design;
+    poller_ = std::make_unique<Poller>(
+        line_, pollRound_, pollRetry_, settings_.projectors, timing,
+        [this](int address, const ProjectorState& state) { statePolled(address, state); });
+    poller_->start();
+
+    misc_.setEnabled(true);
+    connect();
+    return true;
+}
+
+void MqttBridge::connect() {
+    const int rc = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port,
+                                           settings_.keepaliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        say("mqtt: cannot connect to " + settings_.host + ":" + std::to_string(settings_.port) +
+            ": " + describe(rc));
+        scheduleReconnect();
+    }
+    sync();
+}
+
+void MqttBridge::scheduleReconnect() {
+    if (reconnect_.enabled()) {
+        return;
+    }
+    reconnect_.setInterval(reconnectWaitMs_);
+    reconnect_.setEnabled(true);
+    reconnectWaitMs_ = std::min(reconnectWaitMs_ * 2, settings_.reconnectLastMs);
+}
+
+// Brings the loop's watch in line with the client's socket: watched for reading, and for
+// writing while the client has something to write; when the socket is gone, a reconnection
+// is due.
+void MqttBridge::sync() {
+    if (client_ == nullptr) {
+        return;
+    }
+    const int fd = mosquitto_socket(client_);
+    if (fd != watchedFd_ && watchedFd_ >= 0) {
+        loop_.unwatch(watch_);
+        watchedFd_ = -1;
+    }
+    if (fd < 0) {
+        scheduleReconnect();
+        return;
+    }
+    const short events = static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0));
+    if (watchedFd_ < 0) {
+        watchedFd_ = fd;
+        watch_ = loop_.watch(fd, events, [this](short revents) { ready(revents); });
+    } else {
+        loop_.setEvents(watch_, events);
+    }
+}
+
+void MqttBridge::ready(short revents) {
+    if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        mosquitto_loop_read(client_, 1);
+    }
+    if ((revents & POLLOUT) != 0 && mosquitto_socket(client_) >= 0) {
+        mosquitto_loop_write(client_, 1);
+    }
+    sync();
+}
+
+void MqttBridge::onConnect(mosquitto* /*client*/, void* self, int rc) {
+    auto* bridge = static_cast<MqttBridge*>(self);
+    if (rc != 0) {
+        bridge->say("mqtt: " + bridge->settings_.host + ":" +
+                    std::to_string(bridge->settings_.port) +
+                    " refused the connection: " + mosquitto_connack_string(rc));
+        return;
+    }
+    bridge->connectionUp();
+}
+
+void MqttBridge::connectionUp() {
+    connected_ = true;
+    reconnectWaitMs_ = settings_.reconnectFirstMs;
+    say("mqtt: connected to " + settings_.host + ":" + std::to_string(settings_.port));
+    const std::string commands = names_.base() + "/+/set";
+    mosquitto_subscribe(client_, nullptr, commands.c_str(), kQos);
+    publish(names_.status(), "online");
+    for (const int address : settings_.projectors) {
+        for (const RetainedMessage& config : discoveryConfigs(names_, address)) {
+            publish(config.topic, config.payload);
+        }
+    }
+    for (const auto& [address, json] : states_) {
+        publish(names_.state(address), json);
+    }
+}
+
+void MqttBridge::onDisconnect(mosquitto* /*client*/, void* self, int rc) {
+    auto* bridge = static_cast<MqttBridge*>(self);
+    if (bridge->connected_) {
+        bridge->say("mqtt: connection to " + bridge->settings_.host + ":" +
+                    std::to_string(bridge->settings_.port) + " lost: " + describe(rc));
+    } else {
+        bridge->say("mqtt: cannot connect to " + bridge->settings_.host + ":" +
+                    std::to_string(bridge->settings_.port) + ": " + describe(rc));
+    }
+    bridge->connected_ = false;
+}
+
+void MqttBridge::onMessage(mosquitto* /*client*/, void* self, const mosquitto_message* message) {
+    static_cast<MqttBridge*>(self)->command(*message);
+}
+
+void MqttBridge::command(const mosquitto_message& message) {
+    const std::string_view topic = message.topic;
+    const std::string lead = names_.base() + "/";
+    constexpr std::string_view kTail = "/set";
+    if (!topic.starts_with(lead) || !topic.ends_with(kTail)) {
+        return;
+    }
+    const std::string_view level =
+        topic.substr(lead.size(), topic.size() - lead.size() - kTail.size());
+    int address = -1;
+    const auto [end, error] = std::from_chars(level.data(), level.data() + level.size(), address);
+    const bool known = error == std::errc{} && end == level.data() + level.size() &&
+                       std::find(settings_.projectors.begin(), settings_.projectors.end(),
+                                 address) != settings_.projectors.end();
+    if (!known) {
+        say("mqtt: refused a command to " + std::string(topic) + ": no such projector");
+        return;
+    }
+    const std::string_view payload(static_cast<const char*>(message.payload),
+                                   static_cast<std::size_t>(std::max(0, message.payloadlen)));
+    const std::string where = "mqtt: projector " + std::to_string(address) + ": ";
+    if (message.retain) {
+        say(where + "refused a retained command (a command is never kept on the broker)");
+        return;
+    }
+    std::string command;
+    if (payload == "ON" || payload == "OFF") {
+        command = powerCommand(payload);
+    } else if (!payload.empty() && payload.size() <= kLongestCommand && printableAscii(payload)) {
+        command = payload;
+    } else {
+        say(where + "refused a command of " + std::to_string(payload.size()) +
+            " bytes: commands are 1.." + std::to_string(kLongestCommand) +
+            " characters of printable ASCII");
+        return;
+    }
+    std::string frame = *projectorFrame(address, command);
+    line_.transact(
+        std::move(frame), commandWindowMs(command),
+        [this, alive = alive_, address, command, where](const std::optional<std::string>& answer) {
+            if (!*alive) {
+                return;
+            }
+            say(where + command + (answer ? ": sent, answered" : ": sent, no reply line came"));
+            if (poller_) {
+                poller_->pollSoon(address);
+            }
+        });
+}
+
+void MqttBridge::statePolled(int address, const ProjectorState& state) {
+    std::string json = stateJson(state);
+    states_[address] = json;
+    if (connected_) {
+        publish(names_.state(address), json);
+    }
+}
+
+void MqttBridge::publish(const std::string& topic, const std::string& payload) {
+    const int rc = mosquitto_publish(client_, nullptr, topic.c_str(),
+                                     static_cast<int>(payload.size()), payload.data(), kQos, true);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        say("mqtt: cannot publish " + topic + ": " + describe(rc));
+    }
+    sync();
+}
+
+void MqttBridge::say(std::string_view line) const {
+    if (log_) {
+        log_(line);
+    }
+}
+
+}  // namespace pj::line
