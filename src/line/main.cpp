@@ -3,11 +3,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "line/config.h"
+#include "line/mqtt_bridge.h"
 #include "line/server.h"
 #include "posix/event_loop.h"
 #include "posix/signal_watch.h"
@@ -50,6 +52,22 @@ int main(int argc, char** argv) {
     if (const auto error = server.start()) {
         logLine(*error);
         return 1;
+    }
+    std::unique_ptr<pj::line::MqttBridge> bridge;
+    if (config.mqtt) {
+        pj::line::MqttSettings mqtt;
+        mqtt.host = config.mqtt->host;
+        mqtt.port = config.mqtt->port;
+        mqtt.prefix = config.mqttPrefix;
+        mqtt.name = config.name;
+        if (!config.projectors.empty()) {
+            mqtt.projectors = config.projectors;
+        }
+        mqtt.pollSeconds = config.pollSeconds;
+        bridge = std::make_unique<pj::line::MqttBridge>(loop, server.hub(), mqtt, logLine);
+        if (!bridge->start()) {
+            return 1;
+        }
     }
     pj::posix::SignalWatch stop(loop, {SIGTERM, SIGINT, SIGHUP}, [&loop] { loop.quit(); });
     loop.run();

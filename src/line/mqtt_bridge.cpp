@@ -69,53 +69,6 @@ bool topicPrefix(std::string_view text) {
 
 }  // namespace
 
-bool parseBrokerAddress(std::string_view text, std::string& host, int& port) {
-    std::string_view hostPart = text;
-    std::string_view portPart;
-    if (text.starts_with('[')) {
-        const std::size_t close = text.find(']');
-        if (close == std::string_view::npos) {
-            return false;
-        }
-        hostPart = text.substr(1, close - 1);
-        const std::string_view rest = text.substr(close + 1);
-        if (!rest.empty()) {
-            if (rest.front() != ':') {
-                return false;
-            }
-            portPart = rest.substr(1);
-            if (portPart.empty()) {
-                return false;
-            }
-        }
-    } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-        if (text.find(':') != colon) {
-            hostPart = text;  // a bare IPv6 address
-        } else {
-            hostPart = text.substr(0, colon);
-            portPart = text.substr(colon + 1);
-            if (portPart.empty()) {
-                return false;
-            }
-        }
-    }
-    if (hostPart.empty()) {
-        return false;
-    }
-    int parsed = port;
-    if (!portPart.empty()) {
-        const auto [end, error] =
-            std::from_chars(portPart.data(), portPart.data() + portPart.size(), parsed);
-        if (error != std::errc{} || end != portPart.data() + portPart.size() || parsed < 1 ||
-            parsed > 65535) {
-            return false;
-        }
-    }
-    host = std::string(hostPart);
-    port = parsed;
-    return true;
-}
-
 MqttBridge::MqttBridge(posix::EventLoop& loop, LineAccess& line, MqttSettings settings, Log log)
     : loop_(loop),
       line_(line),

@@ -34,10 +34,6 @@ struct MqttSettings {
     int keepaliveSeconds = 30;
 };
 
-// "HOST" or "HOST:PORT" ("[V6ADDR]:PORT" for an IPv6 address) into `host` and `port` (left as
-// it is without ":PORT"); false for an empty host or a port outside 1..65535.
-bool parseBrokerAddress(std::string_view text, std::string& host, int& port);
-
 // The line server's side on an MQTT broker: the projectors' state, polled gently through
 // LineAccess, as retained JSON; their commands; and Home Assistant discovery.
 //

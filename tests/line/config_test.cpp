@@ -82,6 +82,40 @@ TEST(LineConfig, EachBadValueIsRefusedNamingItsOption) {
     }
 }
 
+TEST(LineConfig, TheBrokerIsAHostAndAnOptionalPort) {
+    struct Row {
+        const char* text;
+        const char* host;  // nullptr: refused
+        int port;
+    };
+    const Row rows[] = {
+        {"broker", "broker", 1883},
+        {"10.0.0.5:1884", "10.0.0.5", 1884},
+        {"[::1]:8883", "::1", 8883},
+        {"[fe80::1]", "fe80::1", 1883},
+        {"broker:65535", "broker", 65535},
+        {"", nullptr, 0},
+        {"::1", nullptr, 0},  // an IPv6 address goes in brackets
+        {":1883", nullptr, 0},
+        {"broker:", nullptr, 0},
+        {"broker:0", nullptr, 0},
+        {"broker:65536", nullptr, 0},
+        {"broker:18x", nullptr, 0},
+        {"[::1", nullptr, 0},
+        {"[::1]x", nullptr, 0},
+        {"bro ker", nullptr, 0},
+    };
+    for (const Row& row : rows) {
+        const Parsed parsed = parse({"--device", "/dev/x", "--mqtt", row.text});
+        const auto* config = std::get_if<LineConfig>(&parsed);
+        ASSERT_EQ(config != nullptr, row.host != nullptr) << row.text << ": " << errorOf(parsed);
+        if (config != nullptr) {
+            EXPECT_EQ(config->mqtt->host, row.host);
+            EXPECT_EQ(config->mqtt->port, row.port);
+        }
+    }
+}
+
 TEST(LineConfig, AFilesErrorsNameItsLine) {
     struct Case {
         std::string text;

@@ -72,7 +72,7 @@ class Process {
             argv.push_back(const_cast<char*>(a.c_str()));
         }
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <numeric>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -267,6 +269,94 @@ TEST_F(PjlineOnLine, AServerKilledAndStartedAgainServesTheSameSocket) {
     EXPECT_NE(second.err.find("another pjline has this line"), std::string::npos) << second.err;
     EXPECT_EQ(server->stop(), 0);
     EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
+// A broker of the test's own on the loopback interface, forgetting everything when restarted,
+// and mosquitto_sub writing what it hears to a file.
+class Broker {
+  public:
+    explicit Broker(const std::string& dir) : dir_(dir) {
+        std::ofstream(dir_ + "/mosquitto.conf")
+            << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
+    }
+    void start() {
+        broker_ = std::make_unique<Process>(
+            std::vector<std::string>{"mosquitto", "-c", dir_ + "/mosquitto.conf"},
+            dir_ + "/mosquitto");
+        // The subscriber starts over with the broker; until the broker listens it fails.
+        ASSERT_TRUE(waitFor([&] {
+            subscriber_ = std::make_unique<Process>(
+                std::vector<std::string>{"mosquitto_sub", "-h", "127.0.0.1", "-p",
+                                         std::to_string(port), "-F", "%t %p", "-t", "pjline/#",
+                                         "-t", "homeassistant/#"},
+                dir_ + "/sub");
+            return !waitFor([&] { return subscriber_->errSays("rror"); }, 300ms);
+        }));
+    }
+    void stop() {
+        subscriber_.reset();
+        broker_.reset();
+    }
+    // Whether the subscriber heard `topic` with a payload that holds `text`.
+    bool heard(const std::string& topic, const std::string& text = {}) const {
+        std::istringstream lines(subscriber_->out());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(topic + " ") && line.find(text, topic.size()) != line.npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void publish(const std::string& topic, const std::string& payload) const {
+        runToEnd({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t", topic, "-m",
+                  payload},
+                 dir_ + "/pub");
+    }
+
+    const int port = freePort();
+
+  private:
+    std::string dir_;
+    std::unique_ptr<Process> broker_, subscriber_;
+};
+
+TEST_F(PjlineOnLine, TheProjectorIsOnTheBrokerPolledOnlyWhileNoButtonIsHeldAndTakesCommands) {
+    Broker broker(dir);
+    broker.start();
+    server.reset();
+    startServer(
+        {"--mqtt", "127.0.0.1:" + std::to_string(broker.port), "--poll", "1", "--quiet", "1000"});
+    const std::string status = "pjline/test/status";
+    const std::string state = "pjline/test/0/state";
+    const std::string power = "homeassistant/switch/pjline_test/p0_power/config";
+    ASSERT_TRUE(waitFor([&] {
+        return broker.heard(status, "online") && broker.heard(power, "\"command_topic\"") &&
+               broker.heard(state, "\"power\":\"on\"");
+    })) << server->err();
+
+    // While the operator holds zoom +, nothing but its repeats goes out.
+    const std::size_t mark = sim.frameCount();
+    holdZoomOnThePanel(port, 2500);
+    const auto frames = framesSince(mark);
+    const auto first = std::find_if(frames.begin(), frames.end(),
+                                    [](const auto& f) { return f.text == kZoomInFrame; });
+    const auto last = std::find_if(frames.rbegin(), frames.rend(), [](const auto& f) {
+                          return f.text == kZoomInFrame;
+                      }).base();
+    ASSERT_LT(first, last);
+    EXPECT_TRUE(std::all_of(first, last, [](const auto& f) { return f.text == kZoomInFrame; }));
+
+    // A command from the broker reaches the projector, and the state follows.
+    broker.publish("pjline/test/0/set", "OFF");
+    EXPECT_TRUE(waitFor([&] { return broker.heard(state, "\"power\":\"off\""); }));
+
+    // A broker that restarts empty is given everything again.
+    broker.stop();
+    broker.start();
+    EXPECT_TRUE(waitFor([&] {
+        return broker.heard(status, "online") && broker.heard(power, "\"command_topic\"") &&
+               broker.heard(state, "\"power\":\"off\"");
+    })) << server->err();
 }
 
 }  // namespace
