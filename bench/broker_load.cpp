@@ -316,6 +316,7 @@ class Watcher {
         topics_.clear();
         online_.clear();
         latenciesMs_.clear();
+        reset_ = Clock::now();
         messages_ = 0;
         bytes_ = 0;
         measuring_ = measureLatency;
@@ -324,10 +325,15 @@ class Watcher {
     struct Counts {
         std::size_t topics, online, messages, bytes;
         std::vector<double> latenciesMs;
+        std::vector<double> onlineAfter;  // each room's first "online", seconds after the reset
     };
     Counts counts() {
         std::lock_guard lock(mutex_);
-        return {topics_.size(), online_.size(), messages_, bytes_, latenciesMs_};
+        std::vector<double> onlineAfter;
+        for (const auto& [topic, after] : online_) {
+            onlineAfter.push_back(after);
+        }
+        return {topics_.size(), online_.size(), messages_, bytes_, latenciesMs_, onlineAfter};
     }
 
   private:
@@ -341,7 +347,7 @@ class Watcher {
         bytes_ += topic.size() + payload.size();
         topics_.insert(topic);
         if (topic.size() > 7 && topic.ends_with("/status") && payload == "online") {
-            online_.insert(topic);
+            online_.emplace(topic, since(reset_));
         }
         auto t = payload.rfind("\"t\":");
         if (measuring_ && !m.retain && t != std::string::npos) {
@@ -355,8 +361,9 @@ class Watcher {
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::set<std::string> topics_;
-    std::set<std::string> online_;
+    std::map<std::string, double> online_;  // seconds after the reset
     std::vector<double> latenciesMs_;
+    Clock::time_point reset_ = Clock::now();
     std::size_t messages_ = 0;
     std::size_t bytes_ = 0;
     bool measuring_ = false;
@@ -475,8 +482,8 @@ double percentile(std::vector<double> values, double p) {
         return NAN;
     }
     std::sort(values.begin(), values.end());
-    auto index = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
-    return values[std::min(index, values.size() - 1)];
+    auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size())));
+    return values[std::min(rank == 0 ? 0 : rank - 1, values.size() - 1)];
 }
 
 double ownCpuSeconds() {
@@ -582,6 +589,22 @@ int main(int argc, char** argv) {
         }
         return std::pair{online, all};
     };
+    // When the rooms came back, each: the spread, and how many needed a second try (later
+    // than half a second after the first one came).
+    auto spread = [&](const char* what) {
+        auto after = watcher.counts().onlineAfter;
+        if (after.empty()) {
+            return;
+        }
+        double first = percentile(after, 0);
+        auto late =
+            std::count_if(after.begin(), after.end(), [&](double t) { return t > first + 0.5; });
+        std::printf(
+            "  %s: each room online after median %.3f s, p90 %.3f s, max %.3f s; %ld of %zu "
+            "more than 0.5 s after the first\n",
+            what, percentile(after, 0.5), percentile(after, 0.9), percentile(after, 1.0),
+            static_cast<long>(late), after.size());
+    };
     auto show = [](std::optional<double> s) {
         return s ? std::to_string(*s).substr(0, 5) + " s" : std::string("not within the limit");
     };
@@ -598,6 +621,7 @@ int main(int argc, char** argv) {
     std::printf("cold start: all %d online after %s, all %zu topics after %s, broker CPU %.2f s\n",
                 options.rooms, show(coldOnline).c_str(), allTopics, show(coldAll).c_str(),
                 broker.cpuSeconds() - cpu0);
+    spread("cold start");
     long startedRssKb = broker.memoryKb("VmRSS");
 
     // Steady state: each room's polling round comes at its own phase of the period.
@@ -663,6 +687,7 @@ int main(int argc, char** argv) {
             options.down, Seconds(up - killed).count(), options.rooms, show(backOnline).c_str(),
             allTopics, show(backAll).c_str(), broker.cpuSeconds() - restartCpu0,
             broker.memoryKb("VmRSS"));
+        spread("restart, from the stop");
     }
     rooms.clear();
     mosquitto_lib_cleanup();
