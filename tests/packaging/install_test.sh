@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # `cmake --install` into a scratch DESTDIR: exactly the files of the table below land, each
 # is what its source is (a manual page compressed), and the pieces that name one another
-# agree: the listing, the desktop entry, its icon and program, the example units' program.
-# Usage: install_test.sh BUILD_DIR VERSION
+# agree: the listing, the desktop entry, its icon and program, the example units' program,
+# the line server's unit, its configuration's example and its options.
+# Usage: install_test.sh BUILD_DIR VERSION with-pjline|without-pjline
 set -uo pipefail
 build=$1
 version=$2
+line=$3
 source=$(cd "$(dirname "$0")/../.." && pwd)
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
@@ -39,6 +41,14 @@ layout=(
     "share/doc/pjpanel/examples/pjctl-poweroff.service      packaging/systemd/pjctl-poweroff.service"
     "share/doc/pjpanel/examples/pjctl-poweroff.timer        packaging/systemd/pjctl-poweroff.timer"
 )
+if [[ $line == with-pjline ]]; then
+    layout+=(
+        "bin/pjline                                         built"
+        "share/man/man1/pjline.1.gz                         docs/man/pjline.1"
+        "lib/systemd/system/pjline@.service                 packaging/systemd/pjline@.service"
+        "share/doc/pjpanel/examples/booth.conf.example      packaging/pjline/booth.conf.example"
+    )
+fi
 
 expected=()
 for row in "${layout[@]}"; do
@@ -88,5 +98,38 @@ if command -v systemd-analyze >/dev/null; then
         fail "systemd-analyze verify: $report"
 else
     echo "systemd-analyze is not installed: the example units were not verified"
+fi
+
+# The line server's unit serves NAME's configuration, and systemd takes it with no complaint
+# (an unknown key is only a warning). Without the program built, the unit of the source tree
+# is checked, on a stand-in program.
+if [[ $line == with-pjline ]]; then
+    unit=$root/lib/systemd/system/pjline@.service
+    program=$root/bin/pjline
+else
+    unit=$source/packaging/systemd/pjline@.service
+    program=$(command -v true)
+fi
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+[[ $exec_start == "/usr/bin/pjline --config /etc/pjline/%i.conf" ]] ||
+    fail "the line server's unit runs \"$exec_start\""
+if command -v systemd-analyze >/dev/null; then
+    mkdir -p "$dest/units"
+    sed "s|^ExecStart=/usr/bin/pjline|ExecStart=$program|" "$unit" >"$dest/units/pjline@.service"
+    report=$(systemd-analyze verify --man=no "$dest/units/pjline@.service" 2>&1)
+    [[ $? -eq 0 && -z $report ]] || fail "systemd-analyze verify pjline@.service: $report"
+fi
+
+# The example configuration's keys are the program's options, each once, and every option that
+# a file can set is there: the configuration and --help and --version are not keys.
+if [[ $line == with-pjline ]]; then
+    example=$root/share/doc/pjpanel/examples/booth.conf.example
+    keys=$(sed -n 's/^#\{0,1\}\([a-z_]*\) *= .*/\1/p' "$example" | sort)
+    duplicated=$(uniq -d <<<"$keys")
+    [[ -z $duplicated ]] || fail "the example sets $duplicated more than once"
+    options=$("$root/bin/pjline" --help 2>&1 | grep -oE -- '--[a-z][a-z-]*' | sort -u |
+        grep -vxE -- '--(config|help|version)' | sed 's/^--//; s/-/_/g')
+    [[ $(uniq <<<"$keys") == "$options" ]] ||
+        fail "the example's keys are not pjline's options: $(diff <(uniq <<<"$keys") - <<<"$options" | tr '\n' ' ')"
 fi
 ((failures == 0))
