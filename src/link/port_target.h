@@ -24,6 +24,10 @@ struct DeviceFacts {
     bool socket = false;             // it is a local (AF_UNIX) socket, not a device
 };
 
+// How a line server's own word on why its line went away begins, in a DeviceLost event's
+// data: told to the operator as it is.
+constexpr std::string_view kLineServerSays = "pjline: ";
+
 // True when `name` is written "unix:PATH": a line server's local socket.
 bool isLocalSocketName(std::string_view name);
 // The socket's path a "unix:PATH" name stands for (an absolute path), or a description of

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/port_target.h"
+
 namespace pj::posix {
 
 namespace {
@@ -40,7 +42,7 @@ std::optional<std::string> lossIn(std::string_view message) {
                (why->empty() ? std::string("the line's device went away") : std::string(*why));
     }
     if (const auto why = reason("refused")) {
-        return "pjline: not sent: " + std::string(*why);
+        return std::string(kLineServerSays) + "not sent: " + std::string(*why);
     }
     return std::nullopt;
 }
