@@ -22,6 +22,7 @@
 #include "ctl/ctl.h"
 #include "ctl/output.h"
 #include "ctl/session.h"
+#include "link/port_target.h"
 #include "link/tcp_endpoint.h"
 
 namespace pj::ctl {
@@ -610,7 +611,11 @@ std::vector<Holder> deviceHolders(const std::string& device) {
 std::optional<Findings> examinePort(const std::string& port) {
     Findings findings;
     findings.port = port;
-    findings.network = isTcpDevice(port);
+    // A device server's or a line server's port: reached by its name, the device behind it
+    // and its speed none of this machine's business.
+    struct stat info {};
+    findings.network = isTcpDevice(port) || isLocalSocketName(port) ||
+                       (::stat(port.c_str(), &info) == 0 && S_ISSOCK(info.st_mode));
     if (findings.network) {
         findings.device = port;
     } else {

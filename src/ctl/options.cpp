@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <map>
 
+#include "link/port_target.h"
 #include "link/tcp_endpoint.h"
 
 namespace pj::ctl {
 
 const std::string_view kUsage =
-    R"(Usage: pjctl [--port PATH|tcp://HOST:PORT] [--baud 19200|9600]
+    R"(Usage: pjctl [--port PATH|tcp://HOST:PORT|unix:PATH] [--baud 19200|9600]
              [--address single|all|1|2|3|4] [--json] [--log FILE]
              [--timeout MS] [--gap MS] COMMAND ...
 
@@ -64,9 +65,12 @@ Commands:
 Options:
   --port PATH      the serial device (default: the panel's port 1: the first USB serial
                    adapter by its /dev/serial/by-id link, else /dev/ttyS0), or
-                   tcp://HOST:PORT for a serial device server in raw TCP mode
+                   tcp://HOST:PORT for a serial device server in raw TCP mode, or
+                   unix:PATH (or a PATH that is a socket) for the local socket of pjline,
+                   the line server, whose line the frames then share with its other
+                   clients, each held for its answer
   --baud RATE      19200 (default) or 9600; no effect on a tcp:// port, where the device
-                   server sets the line speed
+                   server sets the line speed, nor on pjline's socket, where pjline does
   --address A      single (default: no address), all (every projector; they do not answer,
                    so no reply is then no failure), or 1 to 4
   --log FILE       add a record of the line's traffic to the end of FILE: JSON Lines, a
@@ -298,8 +302,9 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
     }
 
     if (positional.empty()) {
-        return fail("no command given: send, query, hold, status, run, ports, decode or doctor "
-                    "(see --help)");
+        return fail(
+            "no command given: send, query, hold, status, run, ports, decode or doctor "
+            "(see --help)");
     }
     const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbName& v) { return v.name == positional[0]; });
@@ -322,12 +327,13 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
 
     if (const auto it = values.find("--port"); it != values.end()) {
         if (it->second.empty()) {
-            return fail("--port needs a device path or tcp://HOST:PORT");
+            return fail("--port needs a device path, tcp://HOST:PORT or unix:PATH");
         }
-        // A network port's name is checked now, so that a mistake in it is a bad argument
-        // rather than a port that would not open.
+        // A network port's or a socket's name is checked now, so that a mistake in it is a
+        // bad argument rather than a port that would not open.
         std::string problem;
-        if (isTcpDevice(it->second) && !parseTcpDevice(it->second, &problem)) {
+        if ((isTcpDevice(it->second) && !parseTcpDevice(it->second, &problem)) ||
+            (isLocalSocketName(it->second) && !parseLocalSocketName(it->second, &problem))) {
             return fail(visible(problem));
         }
         request.port = it->second;

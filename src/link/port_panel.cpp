@@ -1,5 +1,7 @@
 #include "link/port_panel.h"
 
+#include "link/port_target.h"
+
 namespace pj {
 
 PortPanel::PortPanel(Window& window, SerialControl& serial, Timer& hide, Timer& reconnect,
@@ -111,16 +113,19 @@ void PortPanel::selectSpeed(std::string_view settings) {
 }
 
 void PortPanel::deviceLost(std::string_view how, bool sameDeviceKnown) {
-    static_cast<void>(how);
     opening_ = Opening::None;
+    // A line server says why its line went away; a device only that it did.
+    const std::string why = how.substr(0, kLineServerSays.size()) == kLineServerSays
+                                ? std::string(how)
+                                : std::string("the device went away");
     if (!sameDeviceKnown) {
         // Whatever appears next under that name may be another device: only the operator
         // can say it is the projector's line again.
-        portError(portName() + " lost: the device went away; choose the port again");
+        portError(portName() + " lost: " + why + "; choose the port again");
         return;
     }
     // Nothing is written into a vanished port; it is tried again until it comes back.
-    portError(portName() + " lost: the device went away");
+    portError(portName() + " lost: " + why);
     reconnect_.setEnabled(true);
 }
 

@@ -1,5 +1,6 @@
 #include "link/serial_ports.h"
 
+#include "link/port_target.h"
 #include "link/tcp_endpoint.h"
 
 #include <algorithm>
@@ -197,7 +198,7 @@ std::array<std::string, 2> defaultPortDevices(const fs::path& root) {
 }
 
 std::string portDescription(const std::string& device, const fs::path& root) {
-    if (isTcpDevice(device)) {
+    if (isTcpDevice(device) || isLocalSocketName(device)) {
         return device;
     }
     const std::optional<SerialPortFacts> facts = serialPortFacts(device, root);

@@ -75,8 +75,7 @@ SerialResult TransportSerialControl::output(std::string_view bytes) {
 void TransportSerialControl::onTransportEvent(CommEvent event) {
     if (event.kind == CommEvent::Kind::DeviceLost) {
         retrying_ = true;
-        event.sameDeviceKnown =
-            isTcpDevice(identity_.device) || identity_.byLink || identity_.usb.has_value();
+        event.sameDeviceKnown = identity_.byName || identity_.byLink || identity_.usb.has_value();
     }
     if (onComm_) {
         onComm_(event);
@@ -98,9 +97,8 @@ SerialResult TransportSerialControl::openTransport() {
     return transport_->open();
 }
 
-SerialResult TransportSerialControl::openDevice(const std::string& name) {
+SerialResult TransportSerialControl::openDevice(const std::string& name, const DeviceFacts& facts) {
     // The device itself, whatever it was called: one device, one lock, under any name.
-    const DeviceFacts facts = examine(name);
     if (retrying_ && identity_.device == name && identity_.usb && facts.usb != identity_.usb) {
         return SerialResult::failed("another device is there now");
     }
@@ -110,26 +108,37 @@ SerialResult TransportSerialControl::openDevice(const std::string& name) {
     SerialResult result = openTransport();
     if (!result.failed()) {
         retrying_ = false;
-        identity_ = Identity{name, facts.byLink, facts.usb};
+        identity_ = Identity{name, facts.byLink, facts.usb, false};
     }
     return result;
 }
 
+SerialResult TransportSerialControl::openByName(
+    const std::string& key, const std::function<std::unique_ptr<Transport>()>& make) {
+    if (!transport_ || transportDevice_ != key) {
+        adopt(make(), key);
+    }
+    identity_ = Identity{device(port_), false, std::nullopt, true};
+    return openTransport();
+}
+
 SerialResult TransportSerialControl::open() {
     const std::string name = device(port_);
-    if (!isTcpDevice(name)) {
-        return openDevice(name);
+    const PortTarget target =
+        portTarget(name, [this](const std::string& path) { return examine(path); });
+    switch (target.kind) {
+        case PortTarget::Kind::Invalid:
+            return SerialResult::failed(target.where);
+        case PortTarget::Kind::Network:
+            return openByName(name, [&] { return makeNetworkTransport(*parseTcpDevice(name)); });
+        case PortTarget::Kind::LocalSocket:
+            // Keyed apart from a device of the same path, should the path change its kind.
+            return openByName("unix:" + target.where,
+                              [&] { return makeLocalSocketTransport(target.where); });
+        case PortTarget::Kind::Device:
+            break;
     }
-    if (!transport_ || transportDevice_ != name) {
-        std::string problem;
-        const std::optional<TcpEndpoint> endpoint = parseTcpDevice(name, &problem);
-        if (!endpoint) {
-            return SerialResult::failed(problem);
-        }
-        adopt(makeNetworkTransport(*endpoint), name);
-    }
-    identity_ = Identity{name, false, std::nullopt};
-    return openTransport();
+    return openDevice(name, target.facts);
 }
 
 }  // namespace pj

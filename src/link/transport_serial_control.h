@@ -1,34 +1,21 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "link/port_target.h"
 #include "link/serial_control.h"
 #include "link/tcp_endpoint.h"
 #include "link/transport.h"
 
 namespace pj {
 
-// What tells a USB adapter from another: its vendor and product numbers and serial number.
-struct UsbIdentity {
-    std::string vendor;
-    std::string product;
-    std::string serialNumber;
-
-    bool operator==(const UsbIdentity&) const = default;
-};
-
-// What the system says of a serial device's name.
-struct DeviceFacts {
-    std::string resolved;            // the device itself, links followed
-    bool byLink = false;             // the name is a symbolic link: the operator's stable name
-    std::optional<UsbIdentity> usb;  // the USB adapter behind it, if it is one
-};
-
-// The serial control on transports: a serial device, or a serial device server for a port
-// named "tcp://HOST:PORT". Port numbers 1 and 2 stand for devices: /dev/ttyS0 and /dev/ttyS1
+// The serial control on transports: a serial device, a serial device server for a port
+// named "tcp://HOST:PORT", or a line server's local socket for "unix:PATH" or a path that is
+// a socket (see portTarget). Port numbers 1 and 2 stand for devices: /dev/ttyS0 and /dev/ttyS1
 // unless the operator named others. A platform supplies the transports and what it can tell
 // of a device; the rules of opening, losing and reopening are the same on all of them.
 class TransportSerialControl : public SerialControl {
@@ -57,6 +44,7 @@ class TransportSerialControl : public SerialControl {
     virtual DeviceFacts examine(const std::string& name) const = 0;
     virtual std::unique_ptr<Transport> makeDeviceTransport(const std::string& resolved) = 0;
     virtual std::unique_ptr<Transport> makeNetworkTransport(const TcpEndpoint& endpoint) = 0;
+    virtual std::unique_ptr<Transport> makeLocalSocketTransport(const std::string& path) = 0;
 
     // To be called first thing in a platform's destructor, while its transports still work.
     void closeTransport();
@@ -67,10 +55,15 @@ class TransportSerialControl : public SerialControl {
         std::string device;  // the name the port was given
         bool byLink = false;
         std::optional<UsbIdentity> usb;
+        // Reached by its name alone, a network endpoint or a local socket: whatever answers
+        // there is the line again.
+        bool byName = false;
     };
 
     SerialResult open();
-    SerialResult openDevice(const std::string& name);
+    SerialResult openDevice(const std::string& name, const DeviceFacts& facts);
+    SerialResult openByName(const std::string& key,
+                            const std::function<std::unique_ptr<Transport>()>& make);
     SerialResult openTransport();
     void adopt(std::unique_ptr<Transport> transport, const std::string& key);
     void onTransportEvent(CommEvent event);

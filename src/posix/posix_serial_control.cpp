@@ -1,10 +1,13 @@
 #include "posix/posix_serial_control.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 
 #include "link/serial_ports.h"
 
+#include "posix/local_socket_transport.h"
 #include "posix/serial_device_transport.h"
 #include "posix/tcp_transport.h"
 
@@ -18,6 +21,11 @@ DeviceFacts PosixSerialControl::examine(const std::string& name) const {
     DeviceFacts facts;
     facts.resolved = ec ? name : canonical.string();
     facts.byLink = fs::is_symlink(name, ec);
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+        facts.socket = true;
+        return facts;
+    }
     facts.usb = usbIdentity(facts.resolved);
     return facts;
 }
@@ -28,6 +36,10 @@ std::unique_ptr<Transport> PosixSerialControl::makeDeviceTransport(const std::st
 
 std::unique_ptr<Transport> PosixSerialControl::makeNetworkTransport(const TcpEndpoint& endpoint) {
     return std::make_unique<TcpTransport>(loop_, endpoint);
+}
+
+std::unique_ptr<Transport> PosixSerialControl::makeLocalSocketTransport(const std::string& path) {
+    return std::make_unique<LocalSocketTransport>(loop_, path);
 }
 
 }  // namespace pj::posix

@@ -20,6 +20,7 @@ class PosixSerialControl final : public TransportSerialControl {
     DeviceFacts examine(const std::string& name) const override;
     std::unique_ptr<Transport> makeDeviceTransport(const std::string& resolved) override;
     std::unique_ptr<Transport> makeNetworkTransport(const TcpEndpoint& endpoint) override;
+    std::unique_ptr<Transport> makeLocalSocketTransport(const std::string& path) override;
 
     EventLoop& loop_;
 };

@@ -3,6 +3,11 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
+#include "qtio/local_socket_transport.h"
 #include "qtio/serial_port_transport.h"
 #include "qtio/tcp_transport.h"
 
@@ -20,6 +25,13 @@ DeviceFacts QtSerialControl::examine(const std::string& name) const {
     DeviceFacts facts;
     facts.resolved = file.exists() ? file.canonicalFilePath().toStdString() : name;
     facts.byLink = file.isSymLink();
+#ifndef Q_OS_WIN
+    struct stat status {};
+    if (::stat(name.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+        facts.socket = true;
+        return facts;
+    }
+#endif
     const QSerialPortInfo info(QString::fromStdString(facts.resolved));
     if (info.hasVendorIdentifier()) {
         facts.usb = UsbIdentity{QString::number(info.vendorIdentifier(), 16).toStdString(),
@@ -35,6 +47,10 @@ std::unique_ptr<Transport> QtSerialControl::makeDeviceTransport(const std::strin
 
 std::unique_ptr<Transport> QtSerialControl::makeNetworkTransport(const TcpEndpoint& endpoint) {
     return std::make_unique<TcpTransport>(endpoint);
+}
+
+std::unique_ptr<Transport> QtSerialControl::makeLocalSocketTransport(const std::string& path) {
+    return std::make_unique<LocalSocketTransport>(path);
 }
 
 }  // namespace pj

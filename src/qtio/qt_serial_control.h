@@ -9,8 +9,9 @@
 
 namespace pj {
 
-// The serial control on the Qt transports: QSerialPort, and QTcpSocket for a port named
-// "tcp://HOST:PORT". On Windows ports 1 and 2 stand for COM1 and COM2.
+// The serial control on the Qt transports: QSerialPort, QTcpSocket for a port named
+// "tcp://HOST:PORT", and QLocalSocket for a line server's local socket. On Windows ports 1 and 2
+// stand for COM1 and COM2.
 class QtSerialControl final : public TransportSerialControl {
   public:
     QtSerialControl();
@@ -25,6 +26,7 @@ class QtSerialControl final : public TransportSerialControl {
     DeviceFacts examine(const std::string& name) const override;
     std::unique_ptr<Transport> makeDeviceTransport(const std::string& resolved) override;
     std::unique_ptr<Transport> makeNetworkTransport(const TcpEndpoint& endpoint) override;
+    std::unique_ptr<Transport> makeLocalSocketTransport(const std::string& path) override;
 };
 
 }  // namespace pj

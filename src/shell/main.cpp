@@ -30,13 +30,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption port1(
         {QStringLiteral("port1")},
         QStringLiteral("Device behind port 1 (default: the first USB serial adapter, else "
-                       "/dev/ttyS0), or tcp://HOST:PORT."),
+                       "/dev/ttyS0), tcp://HOST:PORT, or unix:PATH for pjline's local socket."),
         QStringLiteral("path"));
     const QCommandLineOption port2(
         {QStringLiteral("port2")},
         QStringLiteral("Device behind port 2 (default: the second USB serial adapter, else "
-                       "the first of /dev/ttyS0 and /dev/ttyS1 that port 1 does not take), or "
-                       "tcp://HOST:PORT."),
+                       "the first of /dev/ttyS0 and /dev/ttyS1 that port 1 does not take), "
+                       "tcp://HOST:PORT, or unix:PATH for pjline's local socket."),
         QStringLiteral("path"));
     const QCommandLineOption log(
         {QStringLiteral("log")},

@@ -1,10 +1,12 @@
-// The pjctl program itself on real descriptors: standard input and output that fail, and a
-// signal in the middle of a hold on a pseudo-terminal.
+// The pjctl program itself on real descriptors: standard input and output that fail, a
+// signal in the middle of a hold on a pseudo-terminal, and a line server's local socket.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,6 +174,77 @@ TEST(PjctlProgram, ASignalEndsAHoldAndLetsThePortGo) {
         EXPECT_EQ(ended.err, "pjctl: interrupted\n");
         ASSERT_EQ(::ioctl(watcher.fd, TIOCGEXCL, &exclusive), 0);
         EXPECT_EQ(exclusive, 0);
+    }
+}
+
+// What pjctl writes on a pipe, read once it has ended.
+std::string drain(int fd) {
+    std::string text;
+    std::array<char, 256> chunk{};
+    pollfd readable{fd, POLLIN, 0};
+    while (::poll(&readable, 1, 0) > 0) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got <= 0) {
+            break;
+        }
+        text.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+TEST(PjctlProgram, OnALineServersSocketHoldsTheLineAndTakesItsWordOnALoss) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* name;
+        std::string answer;  // the server's, to the frame
+        int status;
+        std::string out;
+        std::string err;  // after "pjctl: " and the port's name
+    };
+    const Case cases[] = {
+        {"answered", "\0back\r\x06"s, 0, " ACK \n", ""},
+        {"the line went away", "\0lost /dev/ttyUSB0 unplugged\r"s, 3, "",
+         ": pjline: /dev/ttyUSB0 unplugged\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char dir[] = "/tmp/pjctlXXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        const std::string path = std::string(dir) + "/booth.sock";
+        const Fd server(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(server.fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(server.fd, 1), 0);
+        std::array<int, 2> outPipe{};
+        ASSERT_EQ(::pipe2(outPipe.data(), O_CLOEXEC), 0);
+        const Fd out(outPipe[0]);
+        const Fd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        const std::string port = "unix:" + path;
+        {
+            Pjctl pjctl({"--port", port, "send", "C00"}, nothing.fd, outPipe[1]);
+            ::close(outPipe[1]);
+            ASSERT_TRUE(pjctl.started());
+            pollfd connecting{server.fd, POLLIN, 0};
+            ASSERT_EQ(::poll(&connecting, 1, kWaitMs), 1);
+            const Fd peer(::accept4(server.fd, nullptr, nullptr, SOCK_CLOEXEC));
+            ASSERT_GE(peer.fd, 0);
+            const timeval wait{kWaitMs / 1000, 0};
+            ::setsockopt(peer.fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+            // The hold asked for first, then the frame.
+            std::string wire(10, '\0');
+            ASSERT_EQ(::recv(peer.fd, wire.data(), wire.size(), MSG_WAITALL), 10);
+            EXPECT_EQ(wire, "\0hold\rC00\r"s);
+            ASSERT_EQ(::send(peer.fd, c.answer.data(), c.answer.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(c.answer.size()));
+            const Ended ended = pjctl.end();
+            EXPECT_EQ(ended.status, c.status);
+            EXPECT_EQ(ended.err, c.err.empty() ? "" : "pjctl: " + port + c.err);
+        }
+        EXPECT_EQ(drain(out.fd), c.out);
+        ::unlink(path.c_str());
+        ::rmdir(dir);
     }
 }
 

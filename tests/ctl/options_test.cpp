@@ -35,10 +35,13 @@ TEST(Arguments, MistakesAreRefusedWithAMessageThatNamesThem) {
         {{"send", "C\xC3\xA9"}, "ASCII characters only"},
         {{"send", "C00\rC01"}, "carriage return"},
         {{"send", "C00\n"}, "carriage return or line feed"},
-        // A tcp:// name is checked here, before anything is opened.
+        // A tcp:// or unix: name is checked here, before anything is opened.
         {{"--port", "tcp://pj:notaport", "send", "C00"}, "is not a network port"},
         {{"--port", "tcp://pj:+4001", "query", "status"}, "no port number (1 to 65535)"},
         {{"--port", "tcp://:4001", "hold", "C47", "--for", "9", "--every", "5"}, "host is missing"},
+        {{"--port", "unix:", "send", "C00"},
+         "is not a local socket (unix:/PATH): the path is missing"},
+        {{"--port", "unix:line.sock", "send", "C00"}, "the path must be absolute"},
         // What the user typed is quoted with its control characters shown.
         {{"frobnicate\n"}, "unknown command \"frobnicate\\n\""},
         {{"--sp\reed", "ports"}, "unknown option --sp\\reed"},

@@ -216,6 +216,28 @@ TEST_F(Transaction, LostDeviceIsToldOnceRetriedEverySecondAndReopenedWhenBack) {
     EXPECT_EQ(rig.serial.wire(), "C00\r");
 }
 
+TEST_F(Transaction, ALineServersReasonForALossIsToldADevicesOwnWordsAreNot) {
+    struct Row {
+        std::string how;
+        bool sameDeviceKnown;
+        std::string notice;
+    };
+    const Row rows[] = {
+        {"Input/output error", true, "COM1 lost: the device went away"},
+        {"pjline: /dev/ttyUSB0 unplugged", true, "COM1 lost: pjline: /dev/ttyUSB0 unplugged"},
+        {"pjline: not sent: line down", false,
+         "COM1 lost: pjline: not sent: line down; choose the port again"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.how);
+        if (!rig.serial.portOpen()) {
+            ASSERT_FALSE(rig.serial.setPortOpen(true).failed());
+        }
+        rig.serial.loseDevice(row.sameDeviceKnown, row.how);
+        EXPECT_EQ(rig.window.portNotice, row.notice);
+    }
+}
+
 TEST_F(Transaction, DeviceThatCannotBeToldFromAnotherIsLeftForTheOperatorToChooseAgain) {
     rig.serial.loseDevice(false);
     EXPECT_EQ(rig.window.portNotice, "COM1 lost: the device went away; choose the port again");

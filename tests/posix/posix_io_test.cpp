@@ -1,10 +1,12 @@
 // pjctl's event loop and transports on real descriptors: timers against the steady clock, a
-// pseudo-terminal as the serial device, and sockets on the loopback interface. Every wait is
+// pseudo-terminal as the serial device, sockets on the loopback interface and a line
+// server's local socket. Every wait is
 // for an event, given up only after seconds; only lower bounds of time are checked, so a
 // loaded machine makes a run slower, not wrong.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "posix/event_loop.h"
+#include "posix/local_socket_transport.h"
 #include "posix/loop_timer.h"
 #include "posix/posix_serial_control.h"
 #include "posix/serial_device_transport.h"
@@ -27,6 +30,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using Kind = CommEvent::Kind;
+using namespace std::string_literals;
 
 // Turns the loop until `done`, each handler quitting it after what it did; false if that
 // took longer than `giveUpMs`.
@@ -277,6 +281,158 @@ TEST(TcpTransport, CarriesBothWaysAndTheFarEndClosingIsALoss) {
     ASSERT_TRUE(runUntil(loop, [&] { return seen.events.back().kind == Kind::DeviceLost; }));
     EXPECT_FALSE(serial.portOpen());
     EXPECT_EQ(serial.output("x").error(), "the port is not open");
+}
+
+// A local socket in a directory of its own, bound and listening as asked.
+struct UnixServer {
+    UnixServer(bool bound, bool listening) {
+        char dir[] = "/tmp/pjsockXXXXXX";
+        directory = ::mkdtemp(dir) != nullptr ? dir : "";
+        path = directory + "/line.sock";
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (!bound) {
+            return;
+        }
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            (listening && ::listen(fd, 4) != 0)) {
+            ADD_FAILURE() << "no local socket at " << path;
+        }
+    }
+    ~UnixServer() {
+        ::close(fd);
+        ::unlink(path.c_str());
+        ::rmdir(directory.c_str());
+    }
+    // The next client's connection, its reads given up after seconds.
+    int accept() const {
+        const int peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        const timeval wait{5, 0};
+        ::setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        return peer;
+    }
+
+    std::string directory;
+    std::string path;
+    int fd;
+};
+
+std::string readExactly(int fd, std::size_t count) {
+    std::string got(count, '\0');
+    const ssize_t n = ::recv(fd, got.data(), count, MSG_WAITALL);
+    got.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    return got;
+}
+
+std::string receivedIn(const std::vector<CommEvent>& events) {
+    std::string received;
+    for (const CommEvent& e : events) {
+        received += e.kind == Kind::Receive ? e.data : "";
+    }
+    return received;
+}
+
+TEST(LocalSocketTransport, ConnectingIsUnderWayWhenOpenReturnsAndItsEndIsReported) {
+    struct Row {
+        const char* name;
+        bool bound;
+        bool listening;
+        Kind kind;
+        std::string says;  // after "PATH: "
+    };
+    const Row rows[] = {
+        {"no such socket", false, false, Kind::OpenFailed, "No such file or directory"},
+        {"nothing listens", true, false, Kind::OpenFailed, "Connection refused"},
+        {"a server listens", true, true, Kind::Opened, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const UnixServer server(row.bound, row.listening);
+        EventLoop loop;
+        Recorder seen(loop);
+        LocalSocketTransport transport(loop, server.path);
+        transport.setOnEvent(seen.handler());
+
+        EXPECT_EQ(transport.open().outcome(), SerialResult::Outcome::UnderWay);
+        EXPECT_TRUE(seen.events.empty()) << "reported inside open()";
+        EXPECT_TRUE(transport.opening());
+        ASSERT_TRUE(runUntil(loop, [&] { return seen.has(1); }));
+        ASSERT_EQ(seen.events.size(), 1u);
+        EXPECT_EQ(seen.events[0].kind, row.kind);
+        EXPECT_EQ(seen.events[0].data, row.says.empty() ? "" : server.path + ": " + row.says);
+        EXPECT_EQ(transport.isOpen(), row.kind == Kind::Opened);
+        EXPECT_FALSE(transport.opening());
+    }
+}
+
+TEST(LocalSocketTransport, HoldsTheLineTakesOutTheServersMessagesAndTellsALoss) {
+    // The line server's bytes in pieces, each read on its own: the line's bytes around
+    // messages split anywhere, then how the connection ends.
+    struct Row {
+        const char* name;
+        std::vector<std::string> ending;  // after the line's bytes below
+        std::string says;                 // the loss reported
+    };
+    const Row rows[] = {
+        {"the line's device went away", {"\0lo"s, "st devi", "ce gone\r"}, "pjline: device gone"},
+        {"a frame was not written", {"\0refused line down\r11\r"s}, "pjline: not sent: line down"},
+        {"the far end closes", {}, "the line server closed the connection"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const UnixServer server(true, true);
+        EventLoop loop;
+        Recorder seen(loop);
+        PosixSerialControl serial(loop);
+        serial.setOnComm(seen.handler());
+        // A plain path that is a socket: a line server's, the baud no business of it.
+        serial.setDevice(1, server.path);
+        ASSERT_FALSE(serial.setSettings("9600,N,8,1").failed());
+        ASSERT_EQ(serial.setPortOpen(true).outcome(), SerialResult::Outcome::UnderWay);
+        ASSERT_TRUE(runUntil(loop, [&] { return seen.has(1); }));
+        ASSERT_EQ(seen.events[0].kind, Kind::Opened) << seen.events[0].data;
+
+        const int peer = server.accept();
+        ASSERT_GE(peer, 0);
+        ASSERT_FALSE(serial.output("CR0\r").failed());
+        EXPECT_EQ(readExactly(peer, 10), "\0hold\rCR0\r"s);
+
+        // Each piece carries some of the line's bytes, so that its arrival is seen.
+        const std::pair<std::string, std::string> pieces[] = {
+            {"00\r\0ba"s, "00\r"},
+            {"ck\r01", "00\r01"},
+            {"\r\0\r\0wh"s, "00\r01\r"},
+            {"at\r02\r", "00\r01\r02\r"},
+        };
+        for (const auto& [piece, soFar] : pieces) {
+            ASSERT_EQ(::send(peer, piece.data(), piece.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(piece.size()));
+            ASSERT_TRUE(runUntil(loop, [&] { return receivedIn(seen.events) == soFar; }))
+                << receivedIn(seen.events);
+        }
+        for (const std::string& piece : row.ending) {
+            ASSERT_EQ(::send(peer, piece.data(), piece.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(piece.size()));
+        }
+        if (row.ending.empty()) {
+            ::close(peer);
+        }
+        ASSERT_TRUE(runUntil(loop, [&] { return seen.events.back().kind == Kind::DeviceLost; }));
+        EXPECT_NE(seen.events.back().data.find(row.says), std::string::npos)
+            << seen.events.back().data;
+        // Like a network port: whatever answers there again is the line.
+        EXPECT_TRUE(seen.events.back().sameDeviceKnown);
+        EXPECT_FALSE(serial.portOpen());
+        EXPECT_EQ(receivedIn(seen.events), "00\r01\r02\r");
+        if (!row.ending.empty()) {
+            // The connection was let go: the server sees its end.
+            char byte = 0;
+            EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
+            ::close(peer);
+        }
+    }
 }
 
 // The master side of a fresh pseudo-terminal; the slave's path is the serial device.

@@ -128,9 +128,9 @@ void FakeSerial::raiseEvent(const CommEvent& event) {
     }
 }
 
-void FakeSerial::loseDevice(bool sameDeviceKnown) {
+void FakeSerial::loseDevice(bool sameDeviceKnown, const std::string& how) {
     open_ = false;
-    raiseEvent({CommEvent::Kind::DeviceLost, "the device went away", sameDeviceKnown});
+    raiseEvent({CommEvent::Kind::DeviceLost, how, sameDeviceKnown});
 }
 
 void Rig::load() {

@@ -75,8 +75,9 @@ class FakeSerial final : public SerialControl {
     // Test side.
     void arrive(std::string_view bytes);  // raises the receive event with these bytes
     void raiseEvent(const CommEvent& event);
-    // The device goes away while open; the control may or may not know it when it is back.
-    void loseDevice(bool sameDeviceKnown = true);
+    // The device goes away while open, as the control says `how`; it may or may not know
+    // the device when it is back.
+    void loseDevice(bool sameDeviceKnown = true, const std::string& how = "Input/output error");
 
     std::vector<std::string> writes;         // one entry per output call
     std::string wire() const;                // everything written, joined

@@ -1,0 +1,254 @@
+#include "posix/local_socket_transport.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "link/port_target.h"
+
+namespace pj::posix {
+
+namespace {
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+void discardInput(int fd) {
+    char buffer[512];
+    while (::read(fd, buffer, sizeof buffer) > 0) {
+    }
+}
+
+// What a message from the line server says of the line: the device went away (the reason),
+// or nothing that concerns the port.
+std::optional<std::string> lossIn(std::string_view message) {
+    const auto reason = [&](std::string_view word) -> std::optional<std::string_view> {
+        if (message == word) {
+            return std::string_view();
+        }
+        if (message.size() > word.size() && message.substr(0, word.size()) == word &&
+            message[word.size()] == ' ') {
+            return message.substr(word.size() + 1);
+        }
+        return std::nullopt;
+    };
+    if (const auto why = reason("lost")) {
+        return "pjline: " +
+               (why->empty() ? std::string("the line's device went away") : std::string(*why));
+    }
+    if (const auto why = reason("refused")) {
+        return std::string(kLineServerSays) + "not sent: " + std::string(*why);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+LocalSocketTransport::LocalSocketTransport(EventLoop& loop, std::string path)
+    : loop_(loop), path_(std::move(path)) {}
+
+LocalSocketTransport::~LocalSocketTransport() {
+    setOnEvent(nullptr);
+    close();
+}
+
+SerialResult LocalSocketTransport::open() {
+    if (open_) {
+        return SerialResult::failed("Port is already open");
+    }
+    if (connecting_) {
+        return SerialResult::underWay();
+    }
+    // A connection still closing from before is dropped; a new one begins.
+    dropSocket();
+    connecting_ = true;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path_.size() >= sizeof address.sun_path) {
+        loop_.post(this, [this] { failed("the path is too long for a socket"); });
+        return SerialResult::underWay();
+    }
+    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        const std::string why = errorText(errno);
+        loop_.post(this, [this, why] { failed(why); });
+        return SerialResult::underWay();
+    }
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS) {
+        // Said on a later turn, as every end of an opening is.
+        const std::string why = errorText(errno);
+        loop_.post(this, [this, why] { failed(why); });
+        return SerialResult::underWay();
+    }
+    // Made, or under way: either way seen as the socket becoming writable on a later turn.
+    watch_ = loop_.watch(fd_, POLLOUT, [this](short) { connectReady(); });
+    return SerialResult::underWay();
+}
+
+void LocalSocketTransport::connectReady() {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        failed(errorText(error));
+        return;
+    }
+    connecting_ = false;
+    inMessage_ = false;
+    message_.clear();
+    loop_.unwatch(watch_);
+    watch_ = loop_.watch(fd_, POLLIN, [this](short revents) { ready(revents); });
+    open_ = true;
+    // The hello goes before any frame, the first bytes of the connection.
+    pending_ = std::string(kHello);
+    flushPending();
+    report({CommEvent::Kind::Opened, {}});
+}
+
+void LocalSocketTransport::failed(const std::string& why) {
+    if (!connecting_) {
+        return;
+    }
+    connecting_ = false;
+    dropSocket();
+    report({CommEvent::Kind::OpenFailed, path_ + ": " + why});
+}
+
+std::string LocalSocketTransport::takeMessages(std::string_view bytes,
+                                               std::optional<std::string>& gone) {
+    std::string line;
+    for (const char c : bytes) {
+        if (!inMessage_) {
+            if (c == '\0') {
+                inMessage_ = true;
+                message_.clear();
+            } else {
+                line.push_back(c);
+            }
+            continue;
+        }
+        if (c != '\r') {
+            if (message_.size() < kLongestMessage) {
+                message_.push_back(c);
+            }
+            continue;
+        }
+        inMessage_ = false;
+        gone = lossIn(message_);
+        message_.clear();
+        if (gone) {
+            break;
+        }
+    }
+    return line;
+}
+
+void LocalSocketTransport::ready(short revents) {
+    if ((revents & POLLOUT) != 0) {
+        flushPending();
+    }
+    std::string data;
+    std::optional<std::string> gone;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            data += takeMessages({buffer, static_cast<std::size_t>(n)}, gone);
+            if (gone) {
+                break;
+            }
+            continue;
+        }
+        if (n == 0) {
+            gone = path_ + ": the line server closed the connection";
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            gone = path_ + ": " + errorText(errno);
+        }
+        break;
+    }
+    const EventLoop::WatchId watch = watch_;
+    if (!data.empty()) {
+        report({CommEvent::Kind::Receive, std::move(data)});
+    }
+    // The handler may have closed the port, or closed it and opened it again.
+    if (gone && open_ && watch_ == watch) {
+        lost(*gone);
+    }
+}
+
+void LocalSocketTransport::lost(const std::string& how) {
+    open_ = false;
+    dropSocket();
+    report({CommEvent::Kind::DeviceLost, how});
+}
+
+void LocalSocketTransport::flushPending() {
+    if (!pending_.empty()) {
+        const ssize_t sent = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            // As a connection that broke: reported on a later turn, as a device gone.
+            const std::string how = path_ + ": " + errorText(errno);
+            pending_.clear();
+            loop_.post(this, [this, how] {
+                if (open_) {
+                    lost(how);
+                }
+            });
+        } else if (sent > 0) {
+            pending_.erase(0, static_cast<std::size_t>(sent));
+        }
+    }
+    loop_.setEvents(watch_, pending_.empty() ? POLLIN : POLLIN | POLLOUT);
+}
+
+void LocalSocketTransport::dropSocket() {
+    pending_.clear();
+    if (fd_ < 0) {
+        return;
+    }
+    loop_.unwatch(watch_);
+    watch_ = 0;
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void LocalSocketTransport::close() {
+    connecting_ = false;
+    loop_.cancelPosted(this);
+    if (open_ && fd_ >= 0) {
+        // Bytes handed over go out in the background after close(); what came in unread is
+        // dropped first, as a socket closed with unread input is reset rather than closed.
+        if (!pending_.empty()) {
+            static_cast<void>(::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL));
+        }
+        discardInput(fd_);
+    }
+    open_ = false;
+    dropSocket();
+}
+
+SerialResult LocalSocketTransport::write(std::string_view bytes) {
+    if (!open_) {
+        return SerialResult::failed(connecting_ ? path_ + ": still connecting"
+                                                : std::string("the port is not open"));
+    }
+    const bool idle = pending_.empty();
+    pending_.append(bytes);
+    if (idle) {
+        flushPending();
+    }
+    return SerialResult::done();
+}
+
+}  // namespace pj::posix

@@ -1,0 +1,87 @@
+// The serial control on a line server's local socket through QLocalSocket, against a
+// QLocalServer of the test's own: the panel's bytes pass as they are, both ways.
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qtio/qt_serial_control.h"
+#include "shell/event_loop.h"
+
+namespace pj {
+namespace {
+
+using test::runUntil;
+using Kind = CommEvent::Kind;
+using namespace std::string_literals;
+
+struct Seen {
+    std::vector<CommEvent> events;
+    bool last(Kind kind) const { return !events.empty() && events.back().kind == kind; }
+    std::string received() const {
+        std::string bytes;
+        for (const CommEvent& e : events) {
+            bytes += e.kind == Kind::Receive ? e.data : "";
+        }
+        return bytes;
+    }
+};
+
+TEST(QtLocalSocket, OpensTheSocketCarriesBytesUntouchedAndTellsTheFarEndClosing) {
+    const QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("line.sock")).toStdString();
+    QtSerialControl serial;
+    Seen seen;
+    serial.setOnComm([&](const CommEvent& event) { seen.events.push_back(event); });
+
+    // Nothing there yet: the failure names the socket.
+    serial.setDevice(1, "unix:" + path);
+    ASSERT_EQ(serial.setPortOpen(true).outcome(), SerialResult::Outcome::UnderWay);
+    EXPECT_TRUE(seen.events.empty()) << "reported inside the opening";
+    ASSERT_TRUE(runUntil([&] { return seen.last(Kind::OpenFailed); }));
+    EXPECT_EQ(seen.events.back().data.rfind(path + ": ", 0), 0u) << seen.events.back().data;
+    EXPECT_FALSE(serial.portOpen());
+
+    QLocalServer server;
+    ASSERT_TRUE(server.listen(QString::fromStdString(path))) << server.errorString().toStdString();
+    // Named by its plain path too, as the system says it is a socket.
+    for (const std::string& name : {"unix:" + path, path}) {
+        SCOPED_TRACE(name);
+        seen.events.clear();
+        serial.setDevice(1, name);
+        ASSERT_FALSE(serial.setSettings("9600,N,8,1").failed());
+        ASSERT_EQ(serial.setPortOpen(true).outcome(), SerialResult::Outcome::UnderWay);
+        ASSERT_TRUE(runUntil([&] { return seen.last(Kind::Opened); }));
+        ASSERT_TRUE(runUntil([&] { return server.hasPendingConnections(); }));
+        std::unique_ptr<QLocalSocket> far(server.nextPendingConnection());
+
+        // The first bytes on the connection are the frame: no hello.
+        ASSERT_FALSE(serial.output("CR0\r").failed());
+        QByteArray wire;
+        ASSERT_TRUE(runUntil([&] {
+            wire += far->readAll();
+            return wire.size() >= 4;
+        }));
+        EXPECT_EQ(wire.toStdString(), "CR0\r");
+
+        const std::string back = "\0back\r00\r"s;
+        far->write(back.data(), static_cast<qint64>(back.size()));
+        far->flush();
+        ASSERT_TRUE(runUntil([&] { return seen.received() == back; })) << seen.received();
+
+        far->disconnectFromServer();
+        ASSERT_TRUE(runUntil([&] { return seen.last(Kind::DeviceLost); }));
+        // Like a network port: whatever answers there again is the line.
+        EXPECT_TRUE(seen.events.back().sameDeviceKnown);
+        EXPECT_FALSE(serial.portOpen());
+    }
+}
+
+}  // namespace
+}  // namespace pj
