@@ -135,6 +135,9 @@ void Hub::takeMessage(ClientId, Client& client, std::string_view text) {
     client.talks = true;
     if (const auto hold = parseHold(text)) {
         client.holdMs = *hold == 0 ? settings_.holdMs : *hold;
+        // From here on the client hears only its own answers: what it heard before this
+        // word is others' traffic, and it may drop it.
+        tell(client, "held");
         return;
     }
     refuse(client, "unknown message");

@@ -56,7 +56,8 @@ class LineLink {
 // A line from a client that begins with a NUL byte is a message to the hub, not a frame:
 // "\0hold" or "\0hold MS" makes the client's frames hold the line until their answer or for
 // the hold time, and the client hears only the answers to its own frames (from the frame's
-// writing to its answer's end), so that what it reads is its own. A client that has sent a
+// writing to its answer's end), so that what it reads is its own; the hub answers "\0held",
+// after which the client hears nothing but its answers. A client that has sent a
 // message is told, in messages of the same form, when the line goes away ("\0lost REASON"),
 // comes back ("\0back") and when one of its frames is not written ("\0refused REASON");
 // other clients see only the line's bytes.

@@ -112,7 +112,7 @@ TEST(Hub, ClientsTypingLinesAndOverlongFramesAreCutAtTheirEnd) {
             written.push_back(w.frame);
         }
         EXPECT_EQ(written, c.written) << c.sent;
-        EXPECT_EQ(rig.a.heard, c.told) << c.sent;
+        EXPECT_EQ(rig.a.heard, msg("held") + c.told) << c.sent;
     }
 }
 
@@ -149,11 +149,8 @@ TEST(Hub, AHoldingClientHearsTheAnswersToItsOwnFramesOnly) {
         rig.clock.advance(100);
         EXPECT_EQ(rig.line.writes,
                   (std::vector<Write>{{0, "C47\r"}, {10, "CR0\r"}, {20, "C47\r"}}));
-        EXPECT_EQ(rig.a.heard, holds ? "0000\r"
-                                     : "\x06"
-                                       "0000\r\x06"
-                                       "stray")
-            << holds;
+        const std::string othersToo = std::string("\x06") + "0000\r\x06" + "stray";
+        EXPECT_EQ(rig.a.heard, holds ? msg("held") + "0000\r" : othersToo) << holds;
         EXPECT_EQ(rig.b.heard,
                   "\x06"
                   "0000\r\x06"
@@ -238,7 +235,7 @@ TEST(Hub, AClientFloodingTheQueueIsRefusedAndOthersStillGetTheirTurn) {
     }
     EXPECT_EQ(written, (std::vector<std::string>{"A1\r", "B1\r"}));
     EXPECT_EQ(rig.line.writes[1].ms, 2000);
-    EXPECT_EQ(rig.a.heard, msg("refused too many frames waiting"));
+    EXPECT_EQ(rig.a.heard, msg("held") + msg("refused too many frames waiting"));
 }
 
 }  // namespace

@@ -161,9 +161,10 @@ TEST_F(PjlineOnLine, ThePanelAPjctlLoopAndARawClientShareTheLineFrameByFrame) {
     std::string firstWrong;
     std::thread ctlLoop([&] {
         while (!done) {
-            const Ran r = pjctl({"query", "status"});
+            const Ran r = pjctl({"--json", "query", "status"});
             ++queries;
-            if ((r.status != 0 || r.out != " Power ON\n") && wrongReplies++ == 0) {
+            if ((r.status != 0 || r.out.find("\"readout\":\" Power ON\"") == std::string::npos) &&
+                wrongReplies++ == 0) {
                 firstWrong = std::to_string(r.status) + " " + r.out + r.err;
             }
         }
