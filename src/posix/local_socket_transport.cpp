@@ -50,7 +50,10 @@ std::optional<std::string> lossIn(std::string_view message) {
 }  // namespace
 
 LocalSocketTransport::LocalSocketTransport(EventLoop& loop, std::string path)
-    : loop_(loop), path_(std::move(path)) {}
+    : loop_(loop), path_(std::move(path)), heldTimeout_(loop) {
+    heldTimeout_.setInterval(kHeldTimeoutMs);
+    heldTimeout_.setOnTimer([this] { failed("the line server did not take the hold"); });
+}
 
 LocalSocketTransport::~LocalSocketTransport() {
     setOnEvent(nullptr);
@@ -67,6 +70,7 @@ SerialResult LocalSocketTransport::open() {
     // A connection still closing from before is dropped; a new one begins.
     dropSocket();
     connecting_ = true;
+    held_ = false;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path_.size() >= sizeof address.sun_path) {
@@ -102,16 +106,15 @@ void LocalSocketTransport::connectReady() {
         failed(errorText(error));
         return;
     }
-    connecting_ = false;
     inMessage_ = false;
     message_.clear();
     loop_.unwatch(watch_);
     watch_ = loop_.watch(fd_, POLLIN, [this](short revents) { ready(revents); });
-    open_ = true;
-    // The hello goes before any frame, the first bytes of the connection.
+    // The hello goes before any frame, the first bytes of the connection; the port is open
+    // once the server has taken it, and what came before that was others' traffic.
     pending_ = std::string(kHello);
     flushPending();
-    report({CommEvent::Kind::Opened, {}});
+    heldTimeout_.setEnabled(true);
 }
 
 void LocalSocketTransport::failed(const std::string& why) {
@@ -119,6 +122,7 @@ void LocalSocketTransport::failed(const std::string& why) {
         return;
     }
     connecting_ = false;
+    heldTimeout_.setEnabled(false);
     dropSocket();
     report({CommEvent::Kind::OpenFailed, path_ + ": " + why});
 }
@@ -143,6 +147,10 @@ std::string LocalSocketTransport::takeMessages(std::string_view bytes,
             continue;
         }
         inMessage_ = false;
+        if (connecting_ && message_ == "held") {
+            held_ = true;
+            line.clear();
+        }
         gone = lossIn(message_);
         message_.clear();
         if (gone) {
@@ -177,8 +185,23 @@ void LocalSocketTransport::ready(short revents) {
         }
         break;
     }
+    if (connecting_) {
+        if (gone) {
+            // failed() names the path itself.
+            const std::string named = path_ + ": ";
+            failed(gone->rfind(named, 0) == 0 ? gone->substr(named.size()) : *gone);
+            return;
+        }
+        if (!held_) {
+            return;
+        }
+        connecting_ = false;
+        heldTimeout_.setEnabled(false);
+        open_ = true;
+        report({CommEvent::Kind::Opened, {}});
+    }
     const EventLoop::WatchId watch = watch_;
-    if (!data.empty()) {
+    if (!data.empty() && open_) {
         report({CommEvent::Kind::Receive, std::move(data)});
     }
     // The handler may have closed the port, or closed it and opened it again.
@@ -225,6 +248,7 @@ void LocalSocketTransport::dropSocket() {
 
 void LocalSocketTransport::close() {
     connecting_ = false;
+    heldTimeout_.setEnabled(false);
     loop_.cancelPosted(this);
     if (open_ && fd_ >= 0) {
         // Bytes handed over go out in the background after close(); what came in unread is

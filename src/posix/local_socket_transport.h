@@ -6,6 +6,7 @@
 
 #include "link/transport.h"
 #include "posix/event_loop.h"
+#include "posix/loop_timer.h"
 
 namespace pj::posix {
 
@@ -14,7 +15,8 @@ namespace pj::posix {
 // turn; closing lets the bytes already handed over go in the background.
 //
 // It speaks to the line server as one of its clients: once connected it asks that its
-// frames hold the line until their answers ("\0hold\r"), and it takes the server's messages
+// frames hold the line until their answers ("\0hold\r"), is open once the server has said so
+// ("\0held\r": what came before is others' traffic and dropped), and it takes the server's messages
 // (a NUL, text, a CR) out of what it hands on. "\0lost REASON\r" and "\0refused REASON\r"
 // are the device going away, the connection then closed; "\0back\r" and messages it does not
 // know are dropped. A message split across reads is put together first. The far end closing
@@ -26,8 +28,10 @@ class LocalSocketTransport final : public Transport {
     LocalSocketTransport(const LocalSocketTransport&) = delete;
     LocalSocketTransport& operator=(const LocalSocketTransport&) = delete;
 
-    // What is sent first on each connection.
+    // What is sent first on each connection; the server's "\0held\r" opens the port.
     static constexpr std::string_view kHello{"\0hold\r", 6};
+    // How long the server may take to answer the hello.
+    static constexpr int kHeldTimeoutMs = 5000;
     // The longest message taken in; the rest of a longer one, up to its CR, is dropped.
     static constexpr std::size_t kLongestMessage = 512;
 
@@ -58,6 +62,8 @@ class LocalSocketTransport final : public Transport {
     bool inMessage_ = false;
     std::string message_;
     bool open_ = false;
+    bool held_ = false;  // the server took the hold
+    LoopTimer heldTimeout_;
     bool connecting_ = false;
 };
 

@@ -232,10 +232,17 @@ TEST(PjctlProgram, OnALineServersSocketHoldsTheLineAndTakesItsWordOnALoss) {
             ASSERT_GE(peer.fd, 0);
             const timeval wait{kWaitMs / 1000, 0};
             ::setsockopt(peer.fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-            // The hold asked for first, then the frame.
-            std::string wire(10, '\0');
-            ASSERT_EQ(::recv(peer.fd, wire.data(), wire.size(), MSG_WAITALL), 10);
-            EXPECT_EQ(wire, "\0hold\rC00\r"s);
+            // The hold asked for first; once it is taken (others' ACK before that is not
+            // pjctl's), the frame.
+            std::string hello(6, '\0');
+            ASSERT_EQ(::recv(peer.fd, hello.data(), hello.size(), MSG_WAITALL), 6);
+            EXPECT_EQ(hello, "\0hold\r"s);
+            const std::string held = "\x06\0held\r"s;
+            ASSERT_EQ(::send(peer.fd, held.data(), held.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(held.size()));
+            std::string frame(4, '\0');
+            ASSERT_EQ(::recv(peer.fd, frame.data(), frame.size(), MSG_WAITALL), 4);
+            EXPECT_EQ(frame, "C00\r");
             ASSERT_EQ(::send(peer.fd, c.answer.data(), c.answer.size(), MSG_NOSIGNAL),
                       static_cast<ssize_t>(c.answer.size()));
             const Ended ended = pjctl.end();
