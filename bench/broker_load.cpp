@@ -1,7 +1,8 @@
 // The broker's side of a building of line servers: N MQTT connections, one a room, each doing
-// what one pjline does with a broker (its status with a will, the discovery of one projector,
-// its state when it changes, a subscription to its commands, reconnecting with a backoff of
-// 1 s doubling to 30 s), and one subscriber, in a thread of its own, that sees everything as a
+// what one pjline's MQTT bridge does with a broker, with the bridge's own topics and payloads
+// (its status with a will, the discovery of one projector, its state JSON when it changes, a
+// subscription to its commands, all at QoS 1, retained, with the bridge's keep-alive and
+// reconnection backoff), and one subscriber, in a thread of its own, that sees everything as a
 // home-automation hub would. Measures the time for all rooms to be known after a cold start,
 // the end-to-end latency and the message rate of the state at the designed rate (or faster),
 // the broker's CPU and memory from /proc, and the time for all rooms to be back after the
@@ -12,6 +13,10 @@
 //                     [--poll S] [--speed X] [--changes F] [--duration S] [--down S]
 //                     [--qos 0|1] [--keepalive S]
 #include <mosquitto.h>
+
+#include "line/discovery.h"
+#include "line/mqtt_bridge.h"
+#include "line/projector_state.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,8 +54,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
-constexpr int kEntities = 7;                   // a power switch and six sensors a projector
-constexpr int kTopicsPerRoom = kEntities + 2;  // and the status and the state
+// The projector of a room's line: the one spoken to without an address.
+constexpr int kAddress = 0;
 
 struct Options {
     int rooms = 200;
@@ -63,12 +68,14 @@ struct Options {
     double duration = 60;
     double down = 1;  // how long the broker stays down when restarted
     int qos = 1;
-    int keepalive = 60;
+    int keepalive = pj::line::MqttSettings{}.keepaliveSeconds;
 };
 
-std::int64_t monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
+// The states' time stamps: microseconds since the program started, a short number.
+const Clock::time_point kEpoch = Clock::now();
+
+std::int64_t stampUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - kEpoch).count();
 }
 
 double since(Clock::time_point start) {
@@ -208,83 +215,60 @@ void serviceOnce(const std::vector<Connection*>& connections, int timeoutMs) {
     }
 }
 
-std::string padded(std::string json, std::size_t size) {
-    // Pads a JSON object (ending in '}') to about `size` bytes with a field of filler.
-    if (json.size() + 10 < size) {
-        json.insert(json.size() - 1, ",\"_\":\"" + std::string(size - json.size() - 7, 'x') + "\"");
-    }
-    return json;
-}
-
-// One room's line server, as its broker sees it.
+// One room's line server, as its broker sees it: what the bridge publishes, from the
+// library's own discovery and state JSON.
 struct Room {
-    std::string name;
+    pj::line::TopicNames names;
     std::unique_ptr<Connection> connection;
-    std::vector<std::pair<std::string, std::string>> discovery;
-    std::string statusTopic;
-    std::string stateTopic;
+    std::vector<pj::line::RetainedMessage> discovery;
+    pj::line::ProjectorState projector;
     Clock::time_point nextPoll;
     int qos = 1;
     int seq = 0;
 
-    std::string state() {
-        std::string json =
-            "{\"power\":\"on\",\"input\":\"RGB1\",\"lamp_hours\":" + std::to_string(1000 + seq) +
-            ",\"temperature\":[31,29,40],\"lamp\":\"normal\",\"mute\":\"off\","
-            "\"error\":null,\"seq\":" +
-            std::to_string(seq) + ",\"t\":" + std::to_string(monotonicNs()) + "}";
-        return padded(json, 200);
+    // The projector on, as a round finds it; the lamp hours and the temperatures move with
+    // each round that changes the state.
+    void polled() {
+        projector.power = "on";
+        projector.operatingState = "Power ON";
+        projector.input = 1;
+        projector.lampHours = 1234 + seq;
+        projector.lampMode = "No1 ON : 2 Lamp mode";
+        projector.temperatures = {25.0 + seq % 3, 30.5, 40.0 + 0.5 * (seq % 4), 35.2};
+        projector.mute = "Video & Audio mute OFF";
+        projector.responding = true;
     }
 
-    void publish(const std::string& topic, const std::string& payload, bool retain) {
+    // The bridge's state JSON with a time stamp for the hub's latency: {"t":US,...}.
+    std::string state() const {
+        std::string json = pj::line::stateJson(projector);
+        json.insert(1, "\"t\":" + std::to_string(stampUs()) + ",");
+        return json;
+    }
+
+    void publish(const std::string& topic, const std::string& payload) {
         mosquitto_publish(connection->mosq(), nullptr, topic.c_str(),
-                          static_cast<int>(payload.size()), payload.data(), qos, retain);
+                          static_cast<int>(payload.size()), payload.data(), qos, true);
     }
 
     void publishState() {
         ++seq;
-        publish(stateTopic, state(), true);
+        polled();
+        publish(names.state(kAddress), state());
     }
 
-    // What pjline does on every connection: status, discovery, state, the commands' topic.
+    // What the bridge does on every connection: the commands' subscription, then status,
+    // discovery and the last state.
     void announce() {
-        publish(statusTopic, "online", true);
-        for (const auto& [topic, payload] : discovery) {
-            publish(topic, payload, true);
+        const std::string commands = names.base() + "/+/set";
+        mosquitto_subscribe(connection->mosq(), nullptr, commands.c_str(), 1);
+        publish(names.status(), "online");
+        for (const auto& config : discovery) {
+            publish(config.topic, config.payload);
         }
-        publish(stateTopic, state(), true);
-        std::string set = "pjline/" + name + "/0/set";
-        mosquitto_subscribe(connection->mosq(), nullptr, set.c_str(), 1);
+        publish(names.state(kAddress), state());
     }
 };
-
-std::vector<std::pair<std::string, std::string>> discoveryOf(const std::string& room) {
-    const char* sensors[] = {"input", "lamp_hours", "temperature", "lamp", "mute", "error"};
-    std::string base = "pjline/" + room;
-    std::string device = "\"device\":{\"identifiers\":[\"pjline_" + room +
-                         "_0\"],\"name\":\"Projector " + room +
-                         "\",\"model\":\"data projector\",\"via_device\":\"pjline_" + room +
-                         "\"},\"availability_topic\":\"" + base + "/status\"";
-    std::vector<std::pair<std::string, std::string>> out;
-    out.emplace_back("homeassistant/switch/pjline_" + room + "_0/power/config",
-                     padded("{\"name\":\"Power\",\"unique_id\":\"pjline_" + room +
-                                "_0_power\",\"state_topic\":\"" + base +
-                                "/0/state\",\"command_topic\":\"" + base +
-                                "/0/set\",\"value_template\":\"{{ value_json.power }}\","
-                                "\"payload_on\":\"on\",\"payload_off\":\"off\"," +
-                                device + "}",
-                            560));
-    for (const char* sensor : sensors) {
-        out.emplace_back(
-            "homeassistant/sensor/pjline_" + room + "_0/" + sensor + "/config",
-            padded("{\"name\":\"" + std::string(sensor) + "\",\"unique_id\":\"pjline_" + room +
-                       "_0_" + sensor + "\",\"state_topic\":\"" + base +
-                       "/0/state\",\"value_template\":\"{{ value_json." + sensor + " }}\"," +
-                       device + "}",
-                   480));
-    }
-    return out;
-}
 
 // What the hub sees: every topic, the latency of the states, the rooms back online.
 class Watcher {
@@ -338,7 +322,7 @@ class Watcher {
 
   private:
     void received(const mosquitto_message& m) {
-        std::int64_t now = monotonicNs();
+        std::int64_t now = stampUs();
         std::string topic = m.topic;
         std::string payload(static_cast<const char*>(m.payload),
                             static_cast<std::size_t>(m.payloadlen));
@@ -349,10 +333,9 @@ class Watcher {
         if (topic.size() > 7 && topic.ends_with("/status") && payload == "online") {
             online_.emplace(topic, since(reset_));
         }
-        auto t = payload.rfind("\"t\":");
-        if (measuring_ && !m.retain && t != std::string::npos) {
-            std::int64_t sent = std::strtoll(payload.c_str() + t + 4, nullptr, 10);
-            latenciesMs_.push_back(static_cast<double>(now - sent) / 1e6);
+        if (measuring_ && !m.retain && payload.starts_with("{\"t\":")) {
+            std::int64_t sent = std::strtoll(payload.c_str() + 5, nullptr, 10);
+            latenciesMs_.push_back(static_cast<double>(now - sent) / 1e3);
         }
     }
 
@@ -554,26 +537,47 @@ int main(int argc, char** argv) {
     const double period = options.poll / options.speed;
     std::uniform_real_distribution<double> phase(0, period);
     std::uniform_real_distribution<double> chance(0, 1);
+    const pj::line::MqttSettings bridge;  // the bridge's defaults: prefix, backoff
     for (int i = 0; i < options.rooms; ++i) {
         auto room = std::make_unique<Room>();
         char name[16];
         std::snprintf(name, sizeof name, "room%03d", i + 1);
-        room->name = name;
+        room->names = {bridge.prefix, name};
         room->qos = options.qos;
-        room->statusTopic = "pjline/" + room->name + "/status";
-        room->stateTopic = "pjline/" + room->name + "/0/state";
-        room->discovery = discoveryOf(room->name);
-        room->connection = std::make_unique<Connection>("pjline-" + room->name, options.port,
-                                                        options.keepalive, 1, 30);
-        mosquitto_will_set(room->connection->mosq(), room->statusTopic.c_str(), 7, "offline",
-                           options.qos, true);
+        room->discovery = pj::line::discoveryConfigs(room->names, kAddress);
+        room->polled();
+        room->connection = std::make_unique<Connection>(
+            "pjline-" + std::string(name), options.port, options.keepalive,
+            bridge.reconnectFirstMs / 1000.0, bridge.reconnectLastMs / 1000.0);
+        const std::string status = room->names.status();
+        mosquitto_will_set(room->connection->mosq(), status.c_str(), 7, "offline", options.qos,
+                           true);
         Room* self = room.get();
         room->connection->onConnected([self](Connection&) { self->announce(); });
         connections.push_back(room->connection.get());
         rooms.push_back(std::move(room));
     }
 
-    const std::size_t allTopics = static_cast<std::size_t>(options.rooms) * kTopicsPerRoom;
+    // What one room says on each connection: status, discovery, state; topics and payloads.
+    const Room& sample = *rooms.front();
+    const std::string firstState = sample.state();
+    std::size_t discoveryBytes = 0;
+    for (const auto& config : sample.discovery) {
+        discoveryBytes += config.topic.size() + config.payload.size();
+    }
+    const std::size_t topicsPerRoom = sample.discovery.size() + 2;
+    const std::size_t statusBytes = sample.names.status().size() + 6;
+    const std::size_t stateBytes = sample.names.state(kAddress).size() + firstState.size();
+    const std::size_t stampBytes = firstState.size() - pj::line::stateJson(sample.projector).size();
+    std::printf(
+        "each connection: %zu messages, %zu B of topics and payloads (status %zu B, %zu "
+        "discovery %zu B, state %zu B of which the time stamp %zu B); keep-alive %d s, "
+        "backoff %.0f s to %.0f s\n",
+        topicsPerRoom, statusBytes + discoveryBytes + stateBytes, statusBytes,
+        sample.discovery.size(), discoveryBytes, stateBytes, stampBytes, options.keepalive,
+        bridge.reconnectFirstMs / 1000.0, bridge.reconnectLastMs / 1000.0);
+
+    const std::size_t allTopics = static_cast<std::size_t>(options.rooms) * topicsPerRoom;
     // Runs the rooms until every room is online and every topic seen, or `limit` s.
     auto untilAllBack = [&](Clock::time_point from, double limit) {
         std::optional<double> online, all;
