@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "posix/event_loop.h"
 #include "link/transport.h"
+#include "posix/event_loop.h"
 
 namespace pj::posix {
 

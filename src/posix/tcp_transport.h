@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "link/tcp_endpoint.h"
+#include "link/transport.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
-#include "link/transport.h"
 
 struct addrinfo;
 
