@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "json_check.h"
+#include "line/line_process_support.h"
 #include "line/mqtt_bridge.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
+#include "posix/loop_wait.h"
 
 extern char** environ;
 
@@ -31,40 +33,9 @@ namespace {
 
 using posix::EventLoop;
 using posix::LoopTimer;
+using posix::test::runUntil;
+using test::freePort;
 using test::JsonReader;
-
-// Turns the loop until `done`, looking again every few milliseconds; false if that took
-// longer than `giveUpMs`.
-bool runUntil(EventLoop& loop, const std::function<bool()>& done, int giveUpMs = 20000) {
-    bool late = false;
-    LoopTimer guard(loop);
-    guard.setInterval(giveUpMs);
-    guard.setOnTimer([&] {
-        late = true;
-        loop.quit();
-    });
-    guard.setEnabled(true);
-    LoopTimer look(loop);
-    look.setInterval(10);
-    look.setOnTimer([&] { loop.quit(); });
-    look.setEnabled(true);
-    while (!done() && !late) {
-        loop.run();
-    }
-    return !late;
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // Runs `argv`, its output into `outFd` (or nowhere), its errors nowhere.
 pid_t spawn(const std::vector<std::string>& argv, int outFd = -1) {

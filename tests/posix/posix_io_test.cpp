@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "loop_wait.h"
 #include "posix/event_loop.h"
 #include "posix/local_socket_transport.h"
 #include "posix/loop_timer.h"
@@ -32,23 +33,7 @@ namespace {
 using std::chrono::milliseconds;
 using Kind = CommEvent::Kind;
 using namespace std::string_literals;
-
-// Turns the loop until `done`, each handler quitting it after what it did; false if that
-// took longer than `giveUpMs`.
-bool runUntil(EventLoop& loop, const std::function<bool()>& done, int giveUpMs = 5000) {
-    bool late = false;
-    LoopTimer guard(loop);
-    guard.setInterval(giveUpMs);
-    guard.setOnTimer([&] {
-        late = true;
-        loop.quit();
-    });
-    guard.setEnabled(true);
-    while (!done() && !late) {
-        loop.run();
-    }
-    return !late;
-}
+using test::runUntil;
 
 milliseconds since(EventLoop::TimePoint from, EventLoop::TimePoint to) {
     return std::chrono::duration_cast<milliseconds>(to - from);
