@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "link/port_target.h"
+#include "posix/socket_stream.h"
 
 namespace pj::posix {
 
@@ -16,12 +17,6 @@ namespace {
 
 std::string errorText(int error) {
     return std::strerror(error);
-}
-
-void discardInput(int fd) {
-    char buffer[512];
-    while (::read(fd, buffer, sizeof buffer) > 0) {
-    }
 }
 
 // What a message from the line server says of the line: the device went away (the reason),
@@ -166,24 +161,14 @@ void LocalSocketTransport::ready(short revents) {
     }
     std::string data;
     std::optional<std::string> gone;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            data += takeMessages({buffer, static_cast<std::size_t>(n)}, gone);
-            if (gone) {
-                break;
-            }
-            continue;
-        }
-        if (n == 0) {
-            gone = path_ + ": the line server closed the connection";
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            gone = path_ + ": " + errorText(errno);
-        }
-        break;
+    const ReadEnd end = readAvailable(fd_, [&](std::string_view chunk) {
+        data += takeMessages(chunk, gone);
+        return !gone;
+    });
+    if (end.closed) {
+        gone = path_ + ": the line server closed the connection";
+    } else if (end.error != 0) {
+        gone = path_ + ": " + errorText(end.error);
     }
     if (connecting_) {
         if (gone) {
@@ -217,20 +202,15 @@ void LocalSocketTransport::lost(const std::string& how) {
 }
 
 void LocalSocketTransport::flushPending() {
-    if (!pending_.empty()) {
-        const ssize_t sent = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            // As a connection that broke: reported on a later turn, as a device gone.
-            const std::string how = path_ + ": " + errorText(errno);
-            pending_.clear();
-            loop_.post(this, [this, how] {
-                if (open_) {
-                    lost(how);
-                }
-            });
-        } else if (sent > 0) {
-            pending_.erase(0, static_cast<std::size_t>(sent));
-        }
+    if (const int error = sendSome(fd_, pending_); error != 0) {
+        // As a connection that broke: reported on a later turn, as a device gone.
+        const std::string how = path_ + ": " + errorText(error);
+        pending_.clear();
+        loop_.post(this, [this, how] {
+            if (open_) {
+                lost(how);
+            }
+        });
     }
     loop_.setEvents(watch_, pending_.empty() ? POLLIN : POLLIN | POLLOUT);
 }
@@ -251,12 +231,7 @@ void LocalSocketTransport::close() {
     heldTimeout_.setEnabled(false);
     loop_.cancelPosted(this);
     if (open_ && fd_ >= 0) {
-        // Bytes handed over go out in the background after close(); what came in unread is
-        // dropped first, as a socket closed with unread input is reset rather than closed.
-        if (!pending_.empty()) {
-            static_cast<void>(::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL));
-        }
-        discardInput(fd_);
+        readyToClose(fd_, pending_);
     }
     open_ = false;
     dropSocket();

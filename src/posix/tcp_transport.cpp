@@ -14,6 +14,8 @@
 #include <system_error>
 #include <thread>
 
+#include "posix/socket_stream.h"
+
 namespace pj::posix {
 
 // A lookup of the host's name on a thread of its own, which says it is done through a pipe.
@@ -66,12 +68,6 @@ std::string lookupError(int status) {
         return "Host not found";
     }
     return ::gai_strerror(status);
-}
-
-void discardInput(int fd) {
-    char buffer[512];
-    while (::read(fd, buffer, sizeof buffer) > 0) {
-    }
 }
 
 }  // namespace
@@ -236,31 +232,22 @@ void TcpTransport::failed(const std::string& why) {
 
 void TcpTransport::ready(short revents) {
     if ((revents & POLLOUT) != 0 && !pending_.empty()) {
-        const ssize_t sent = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
-        if (sent > 0) {
-            pending_.erase(0, static_cast<std::size_t>(sent));
-        }
+        // A send that fails for good is seen again as the connection's end, below.
+        sendSome(fd_, pending_);
         if (pending_.empty()) {
             loop_.setEvents(watch_, POLLIN);
         }
     }
     std::string data;
+    const ReadEnd end = readAvailable(fd_, [&](std::string_view chunk) {
+        data += chunk;
+        return true;
+    });
     std::optional<std::string> gone;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            data.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n == 0) {
-            gone = "The remote host closed the connection";
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            gone = errorText(errno);
-        }
-        break;
+    if (end.closed) {
+        gone = "The remote host closed the connection";
+    } else if (end.error != 0) {
+        gone = errorText(end.error);
     }
     const EventLoop::WatchId watch = watch_;
     if (!data.empty()) {
@@ -301,12 +288,7 @@ void TcpTransport::close() {
     stopLookup();
     loop_.cancelPosted(this);
     if (open_ && fd_ >= 0) {
-        // Bytes handed over go out in the background after close(); what came in unread is
-        // dropped first, as a socket closed with unread input is reset rather than closed.
-        if (!pending_.empty()) {
-            static_cast<void>(::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL));
-        }
-        discardInput(fd_);
+        readyToClose(fd_, pending_);
     }
     open_ = false;
     dropSocket();
@@ -322,10 +304,9 @@ SerialResult TcpTransport::write(std::string_view bytes) {
     if (!idle) {
         return SerialResult::done();
     }
-    const ssize_t sent = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    if (const int error = sendSome(fd_, pending_); error != 0) {
         // As a connection that broke: reported on a later turn, as a device gone.
-        const std::string how = errorText(errno);
+        const std::string how = errorText(error);
         pending_.clear();
         loop_.post(this, [this, how] {
             if (open_) {
@@ -334,7 +315,6 @@ SerialResult TcpTransport::write(std::string_view bytes) {
         });
         return SerialResult::done();
     }
-    pending_.erase(0, sent < 0 ? 0 : static_cast<std::size_t>(sent));
     if (!pending_.empty()) {
         loop_.setEvents(watch_, POLLIN | POLLOUT);
     }
