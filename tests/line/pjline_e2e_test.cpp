@@ -202,10 +202,11 @@ TEST_F(PjlineOnLine, ThePanelAPjctlLoopAndARawClientShareTheLineFrameByFrame) {
 
     const Periods shared = periodsOf(frames);
     EXPECT_GT(shared.count, static_cast<std::size_t>(holdMs / 105 - 5));
-    // The hold keeps its period: the mean and the mean error within a millisecond of the
-    // panel's alone, and a frame never a repeat late.
+    // The hold keeps its period: the mean within a millisecond of the panel's alone, its
+    // mean error within two (the frames' times are whole milliseconds, and a loaded machine
+    // under the sanitizers adds most of one), and a frame never a repeat late.
     EXPECT_NEAR(shared.meanMs, alone.meanMs, 1.0);
-    EXPECT_NEAR(shared.meanErrorMs, alone.meanErrorMs, 1.0);
+    EXPECT_NEAR(shared.meanErrorMs, alone.meanErrorMs, 2.0);
     EXPECT_LT(shared.worstErrorMs, kZoomPeriodMs);
     std::printf(
         "hold alone: %zu periods, mean %.2f ms, mean error %.2f ms, worst %.1f ms\n"
