@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Long runs against the simulator, outside the test run: a hold at the fastest repeat and
-# an hour of status queries. Writes the figures to docs/RELIABILITY.md.
+# an hour of status queries side by side, then 30 s of noise at the line's full rate and the
+# processor time of waiting on a line that went away. Writes the figures into
+# docs/RELIABILITY.md, between its soak markers (the rest of that page is left as it is).
 # Usage: soak.sh [HOLD_MINUTES [QUERY_MINUTES]]   (default 10 and 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,17 +23,26 @@ hold_pid=$!
 build/bin/pjsoak queries "$query_minutes" >"$tmp/queries" 2>"$tmp/queries.err" || status=1
 wait "$hold_pid" || status=1
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+# Then, one at a time, what a busy panel and an idle one cost.
+noise_load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+build/bin/pjsoak noise 30 >"$tmp/noise" 2>&1 || status=1
+build/bin/pjsoak idle 10 >"$tmp/idle" 2>&1 || status=1
+noise_load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 hold=$(cat "$tmp/hold")
 queries=$(cat "$tmp/queries")
+noise=$(grep '^noise ' "$tmp/noise" || true)
+idle=$(grep '^idle ' "$tmp/idle" || true)
 echo "$hold"
 echo "$queries"
+echo "$noise"
+echo "$idle"
 cat "$tmp/hold.err" "$tmp/queries.err" >&2
 
 field() { sed -n "1s/.*\b$2=\([^ ]*\).*/\1/p" <<<"$1"; }
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 {
-    echo "# Reliability figures"
+    echo "<!-- Written by scripts/soak.sh: everything down to the end marker is replaced on each run. -->"
     echo
     echo "Measured by \`bash scripts/soak.sh $hold_minutes $query_minutes\` on $(date -u +%Y-%m-%d):"
     echo "$(nproc) cores ($cpu), $(free -g | awk '/^Mem:/ {print $2}') GiB, $(uname -sr),"
@@ -84,6 +95,45 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
         cat "$tmp/queries.err"
         echo '```'
     fi
-} > docs/RELIABILITY.md
-echo "wrote docs/RELIABILITY.md"
+    echo
+    echo "## Noise at the line's full rate"
+    echo
+    echo "The simulator sends random bytes at 19200 baud (1900 a second) for 30 s; after five"
+    echo "seconds, \"POWER\" \"ON\" is clicked once a second. A 20 ms probe timer in the"
+    echo "panel's event loop shows how late a busy panel runs. Run alone, after the runs above;"
+    echo "load average before: $noise_load_before; after: $noise_load_after."
+    echo
+    echo "| Figure | Value | Bound |"
+    echo "|---|---|---|"
+    echo "| clicks / frames received by the simulator | $(field "$noise" clicks) / $(field "$noise" frames) | equal |"
+    echo "| processor time over the last 25 s | $(field "$noise" cpu_s) s ($(field "$noise" cpu_pct) % of a core) | < 30 % |"
+    echo "| event loop lateness, p99 / worst | $(field "$noise" lateness_p99_ms) / $(field "$noise" lateness_max_ms) ms | p99 < 20 ms |"
+    echo "| resident memory growth | $(field "$noise" rss_growth_kb) kB | < 2 MB |"
+    echo "| receive buffer at the end | $(field "$noise" rx_buffer) bytes | at most 1024 |"
+    echo
+    echo "## Waiting"
+    echo
+    echo "10 s each: the simulator on a terminal whose opener hung up, and the panel on a line"
+    echo "that went away (it tries the port again every second)."
+    echo
+    echo "| Figure | Value | Bound |"
+    echo "|---|---|---|"
+    echo "| simulator, hung-up terminal | $(field "$idle" simulator_hung_up_cpu_pct) % of a core | < 10 % |"
+    echo "| panel, line gone | $(field "$idle" panel_dead_line_cpu_pct) % of a core | < 10 % |"
+} >"$tmp/generated.md"
+
+# The generated part goes between the markers; a page without them is started anew.
+begin='<!-- soak:begin -->'
+end='<!-- soak:end -->'
+doc=docs/RELIABILITY.md
+if [[ -f "$doc" ]] && grep -qxF "$begin" "$doc" && grep -qxF "$end" "$doc"; then
+    awk -v from="$begin" -v to="$end" -v file="$tmp/generated.md" '
+        $0 == from { print; while ((getline line < file) > 0) print line; skip = 1; next }
+        $0 == to { skip = 0 }
+        !skip { print }' "$doc" >"$tmp/doc.md"
+    cp "$tmp/doc.md" "$doc"
+else
+    { echo "# Reliability figures"; echo; echo "$begin"; cat "$tmp/generated.md"; echo "$end"; } >"$doc"
+fi
+echo "wrote $doc"
 exit "$status"

@@ -16,4 +16,4 @@ bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)" --target pjline_tests pjline pjctl
 PJ_SHARE_SECONDS="$seconds" build/bin/pjline_tests \
-    --gtest_filter='PjlineOnLine.ThePanelAPjctlLoopAndARawClientShareTheLineFrameByFrame'
+    --gtest_filter='PjlineOnLine.SoakTheHoldKeepsItsPeriodOnASharedLine'

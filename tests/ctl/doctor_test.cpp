@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,8 +156,44 @@ TEST(Doctor, APortThatCannotBeUsedIsExplainedAndExitsWithThePortError) {
     EXPECT_EQ(pjctl({"--port", server.path(), "doctor"}).status, kExitOk);
 }
 
+// A copy of pjctl that any user can start: the build tree may lie in a folder that only its
+// owner may enter. Removed with its folder when it goes.
+class ReachableCopy {
+  public:
+    ReachableCopy() {
+        char folder[] = "/tmp/pjctl-doctor-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) {
+            return;
+        }
+        folder_ = folder;
+        const std::filesystem::path copy = folder_ / "pjctl";
+        std::error_code failed;
+        std::filesystem::copy_file(PJ_CTL_BIN, copy, failed);
+        if (!failed && ::chmod(folder, 0755) == 0 && ::chmod(copy.c_str(), 0755) == 0) {
+            path_ = copy.string();
+        }
+    }
+    ~ReachableCopy() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    ReachableCopy(const ReachableCopy&) = delete;
+    ReachableCopy& operator=(const ReachableCopy&) = delete;
+
+    // Empty when the copy could not be made.
+    const std::string& path() const { return path_; }
+
+  private:
+    std::filesystem::path folder_;
+    std::string path_;
+};
+
 // The doctor as a process of a user who may not open the device.
 Outcome doctorAsNobody(const std::string& port) {
+    const ReachableCopy program;
+    if (program.path().empty()) {
+        return {-1, "pjctl could not be copied where another user can start it"};
+    }
     int out[2];
     if (::pipe(out) != 0) {
         return {-1, "pipe"};
@@ -165,10 +202,11 @@ Outcome doctorAsNobody(const std::string& port) {
     if (child == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(out[1], STDERR_FILENO);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+        if (::chdir("/") != 0 || ::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+            ::setuid(65534) != 0) {
             ::_exit(126);
         }
-        ::execl(PJ_CTL_BIN, "pjctl", "--port", port.c_str(), "doctor", nullptr);
+        ::execl(program.path().c_str(), "pjctl", "--port", port.c_str(), "doctor", nullptr);
         ::_exit(127);
     }
     ::close(out[1]);

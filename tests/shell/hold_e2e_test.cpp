@@ -1,11 +1,13 @@
 // Press-and-hold on the real serial path: QTimer repeats, QSerialPort writes, and the
-// simulator counting frames at the far end of a pseudo-terminal.
+// simulator counting frames at the far end of a pseudo-terminal. The frames are counted
+// against the hold's own length as measured here; how close the repeats come to their
+// period on an idle machine is measured by scripts/bench.sh.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cmath>
 
+#include "link/line_pacer.h"
 #include "shell/event_loop.h"
 #include "shell/panel_on_line.h"
 
@@ -15,27 +17,49 @@ namespace {
 using test::runFor;
 using test::runUntil;
 
-class HoldEndToEnd : public ::testing::Test, protected test::PanelOnLine {};
+class HoldEndToEnd : public ::testing::Test, protected test::PanelOnLine {
+  protected:
+    // Holds `button` until `frames` frames have gone out since the press; says for how long
+    // in milliseconds, on the steady clock the panel paces its frames by.
+    double holdFor(ControlId button, std::size_t frames) {
+        using Steady = std::chrono::steady_clock;
+        const std::size_t before = seen.frames;
+        const Steady::time_point pressed = Steady::now();
+        form.MouseDown(button);
+        const bool repeated = runUntil([&] { return seen.frames - before >= frames; }, 10000);
+        form.MouseUp(button);
+        const Steady::time_point released = Steady::now();
+        EXPECT_TRUE(repeated) << "only " << seen.frames - before << " frames while held";
+        return std::chrono::duration<double, std::milli>(released - pressed).count();
+    }
 
-TEST_F(HoldEndToEnd, ZoomHeldForOneSecondSendsOneFramePerPeriod) {
+    // Nothing goes out once the button is up: no frame for a few periods after the release,
+    // and every frame sent reaches the far end whole.
+    void expectSilenceAfterTheRelease(int periodMs) {
+        const std::size_t atRelease = seen.frames;
+        runFor(3 * periodMs);
+        EXPECT_EQ(seen.frames, atRelease) << "a frame went out after the release";
+        EXPECT_TRUE(runUntil([&] { return server->frameCount() >= atRelease; }))
+            << server->frameCount() << " of " << atRelease << " frames reached the far end";
+    }
+};
+
+TEST_F(HoldEndToEnd, ZoomHeldSendsOneFramePerPeriodAndNothingAfterTheRelease) {
     start();
-    form.MouseDown(ControlId::Command15);  // "Zoom" "+"
-    runFor(1000);
-    form.MouseUp(ControlId::Command15);
-    ASSERT_TRUE(runUntil([&] { return server->frameCount() >= 10; }, 500));
-    runFor(200);
+    const double heldMs = holdFor(ControlId::Command15, 5);  // "Zoom" "+", every 105 ms
+    expectSilenceAfterTheRelease(105);
     const auto frames = server->frames();
-    // 1 + floor(1000 / 105) = 10, give or take one for the scheduler.
-    EXPECT_GE(frames.size(), 9u);
-    EXPECT_LE(frames.size(), 11u);
+    // One at the press, then one a period: never more than the hold had room for.
+    EXPECT_LE(static_cast<double>(frames.size()), 1 + std::floor(heldMs / 105));
     for (const auto& f : frames) {
         EXPECT_EQ(f.text, "C47");
     }
 }
 
 // The cursor pad after a digital-zoom release repeats every 5 ms; an addressed frame takes
-// 8.3 ms at 9600 baud, and the simulator takes bytes no faster than that.
-TEST_F(HoldEndToEnd, FastestRepeatAt9600KeepsTheLineFullAndStopsWithinAFrameOfTheRelease) {
+// 8.3 ms at 9600 baud, and the simulator takes bytes no faster than that. The panel paces
+// the repeats by the line: it never writes faster than the line carries.
+TEST_F(HoldEndToEnd, FastestRepeatAt9600IsPacedByTheLineAndStopsAtTheRelease) {
     sim::LineOptions options;
     options.baud = 9600;
     options.throttle = true;
@@ -44,27 +68,18 @@ TEST_F(HoldEndToEnd, FastestRepeatAt9600KeepsTheLineFullAndStopsWithinAFrameOfTh
     form.Click(ControlId::Option4);  // "ALL": 8-byte frames, no answers
     form.MouseDown(ControlId::Command48);
     form.MouseUp(ControlId::Command48);
-    runFor(300);
-    const std::size_t before = server->frameCount();
+    ASSERT_TRUE(runUntil([&] { return server->frameCount() == seen.frames; }));
+    const std::size_t before = seen.frames;
 
-    form.MouseDown(ControlId::Command5);
-    runFor(1000);
-    form.MouseUp(ControlId::Command5);
-    const auto released = sim::LineServer::clock();
-    runFor(300);
-
+    const double heldMs = holdFor(ControlId::Command5, 30);
+    expectSilenceAfterTheRelease(5);
+    const std::size_t held = seen.frames - before;
+    // A frame may go out the pacer's slack before the line is free, never earlier.
+    constexpr double kFrameMs = 8 * 10 * 1000.0 / 9600;
+    constexpr double kSlackMs = LinePacer::kSlackUs / 1000.0;
+    EXPECT_LE(static_cast<double>(held), 1 + std::floor((heldMs + kSlackMs) / kFrameMs))
+        << "more frames than the line could carry in " << heldMs << " ms";
     const auto frames = server->frames();
-    const std::size_t held = frames.size() - before;
-    // A frame takes 8.33 ms: about 120 in a second when the line is kept full.
-    EXPECT_GE(held, 105u);
-    EXPECT_LE(held, 122u);
-    const auto lastArrival = frames.back().at;
-    const auto afterRelease =
-        std::chrono::duration_cast<std::chrono::milliseconds>(lastArrival - released);
-    std::printf("held 1000 ms: %zu frames; last frame complete %lld ms after the release\n", held,
-                static_cast<long long>(afterRelease.count()));
-    // One frame time (8.3 ms) plus the simulator's own reading granularity.
-    EXPECT_LE(afterRelease.count(), 12) << "line still busy after the release";
     for (std::size_t i = before; i < frames.size(); ++i) {
         EXPECT_EQ(frames[i].text, "AFFFC3C");
     }

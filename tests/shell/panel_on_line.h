@@ -20,9 +20,11 @@ namespace pj::test {
 // reply by what was shown, not by polling a line that the display hold may clear again
 // before the poll comes round on a loaded machine.
 struct Seen final : FormObserver {
+    void sent(std::string_view) override { ++frames; }
     void received(std::string_view, std::string_view echo) override { keep(echoes, echo); }
     void readout(std::string_view text) override { keep(readouts, text); }
     void replyWindowEnded(bool answered) override {
+        ++windows;
         if (!answered) {
             keep(echoes, " X X X X");
         }
@@ -37,6 +39,8 @@ struct Seen final : FormObserver {
     // The newest of each, enough for any one exchange; a flood of arrivals must not make the
     // test itself grow.
     static constexpr std::size_t kKept = 64;
+    std::size_t frames = 0;   // sent, all told
+    std::size_t windows = 0;  // reply windows ended, all told
     std::deque<std::string> echoes;
     std::deque<std::string> readouts;
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 
 #include "shell/event_loop.h"
@@ -50,12 +49,6 @@ TEST_F(SerialEndToEnd, LineGoingAwayClosesThePortQuietlyAndLaterSendsSaySo) {
     ASSERT_TRUE(runUntil([&] { return !serial.portOpen(); })) << "the panel kept a dead line open";
     EXPECT_EQ(window.portNotice, "COM1 lost: the device went away");
     EXPECT_TRUE(window.boxes.empty());
-
-    // No busy loop on the dead line: a second of waiting costs little processor time.
-    const std::clock_t before = std::clock();
-    runFor(1000);
-    const double cpuSeconds = static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
-    EXPECT_LT(cpuSeconds, 0.3);
 
     send("C00");
     EXPECT_EQ(window.caption(ControlId::Label11), " NOT SENT - COM1: the port is not open");

@@ -190,7 +190,9 @@ class Lateness {
     qint64 until_ = 0;
 };
 
-constexpr qint64 kMostLateMs = 50;
+// A connection made in the foreground would hold the loop for the whole connect time-out
+// (seconds); a busy machine delays a tick by tens of milliseconds now and then.
+constexpr qint64 kMostLateMs = 500;
 
 TEST_F(TcpLine, HostThatNeverAnswersHoldsTheWindowUpNeitherAtStartUpNorWhileRetrying) {
     BlackHole hole;

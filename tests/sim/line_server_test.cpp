@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -256,7 +255,7 @@ TEST_F(LineServerTest, RefusesToReplaceAFileWithItsLink) {
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(link())));
 }
 
-TEST_F(LineServerTest, WaitsQuietlyWhileNobodyHasTheLineOpen) {
+TEST_F(LineServerTest, ServesAgainWhenThePanelOpensTheLineAfterAHangUp) {
     LineServer server(LineOptions{});
     ASSERT_FALSE(server.start().has_value());
     // Open and close once, so the terminal reports a hang-up from now on.
@@ -265,17 +264,7 @@ TEST_F(LineServerTest, WaitsQuietlyWhileNobodyHasTheLineOpen) {
         ASSERT_TRUE(panel.write("CR0\r"));
         EXPECT_EQ(panel.read(3), "00\r");
     }
-
-    const auto cpu = [] {
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    };
-    const auto start = cpu();
-    std::this_thread::sleep_for(300ms);
-    EXPECT_LT(cpu() - start, 100ms);
-
+    // (What the hung-up wait costs in processor time is measured by `pjsoak idle`.)
     // The panel opens the port again: the line serves as before.
     PanelEnd panel(server.path());
     ASSERT_TRUE(panel.write("CR1\r"));

@@ -2,18 +2,28 @@
 //
 //   pjsoak hold MINUTES     hold the cursor pad at its fastest repeat (5 ms) for MINUTES
 //   pjsoak queries MINUTES  one status query a second for MINUTES
+//   pjsoak noise SECONDS    noise at the full line rate for SECONDS, a click of "ON" a second
+//   pjsoak idle SECONDS     the processor time of waiting: the simulator on a hung-up terminal,
+//                           then the panel on a line that went away, SECONDS each
 //
 // Prints one line of figures per run, as "key=value" pairs, and exits non-zero when a
 // figure is out of bounds.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/form.h"
@@ -25,6 +35,16 @@
 #include "support/process_memory.h"
 
 namespace {
+
+// Processor time this process has used, in seconds.
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 struct Panel : pj::HeadlessPanel {
     Panel() {
@@ -152,22 +172,113 @@ int queries(int minutes) {
     return lost == 0 && misdecoded == 0 ? 0 : 1;
 }
 
+// Noise at the full line rate for `seconds`: after five seconds to settle, a click of "ON" a
+// second goes out through it. The panel's cost shows in how late its event loop runs a 20 ms
+// probe timer, in its processor time and in its memory.
+int noise(int seconds) {
+    Panel panel;
+    panel.server->withProjector([&](pj::sim::Projector& p) {
+        const auto now = pj::sim::LineServer::clock();
+        for (int tick = 0; tick < seconds * 100; ++tick) {
+            p.queueGarbage(19, now + pj::sim::Millis(10 * tick));  // 1900 bytes/s: 19200 baud
+        }
+    });
+    QElapsedTimer elapsed;
+    elapsed.start();
+    qint64 last = 0;
+    std::vector<qint64> lateness;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = elapsed.elapsed();
+        lateness.push_back(now - last - 20);
+        last = now;
+    });
+    probe.start(20);
+
+    constexpr int kSettle = 5;
+    pj::test::runFor(kSettle * 1000);
+    const long memoryAtStart = pj::test::residentKb();
+    const double cpuBefore = cpuSeconds();
+    std::size_t clicks = 0;
+    for (int second = kSettle; second < seconds; ++second) {
+        panel.form.Click(pj::ControlId::Command17);  // "POWER" "ON"
+        ++clicks;
+        pj::test::runFor(1000);
+    }
+    const double cpu = cpuSeconds() - cpuBefore;
+    const long growth = pj::test::residentKb() - memoryAtStart;
+    const std::size_t frames = panel.server->frameCount();
+    std::sort(lateness.begin(), lateness.end());
+    const qint64 p99 = lateness.empty() ? -1 : lateness[lateness.size() * 99 / 100];
+    const qint64 worst = lateness.empty() ? -1 : lateness.back();
+    const int measured = seconds - kSettle;
+    std::printf(
+        "noise seconds=%d clicks=%zu frames=%zu cpu_s=%.2f cpu_pct=%.1f lateness_p99_ms=%lld "
+        "lateness_max_ms=%lld rss_growth_kb=%ld rx_buffer=%zu\n",
+        seconds, clicks, frames, cpu, 100 * cpu / measured, static_cast<long long>(p99),
+        static_cast<long long>(worst), growth, panel.form.state().RxBuffer.size());
+    const bool good = frames == clicks && growth < 2048 && cpu < 0.3 * measured && p99 < 20 &&
+                      panel.form.state().RxBuffer.size() <= pj::kRxBufferCap;
+    return good ? 0 : 1;
+}
+
+// Waiting costs next to nothing: the simulator on a terminal its opener hung up, and the panel
+// on a line that went away (it tries the port again every second).
+int idle(int seconds) {
+    double simulatorCpu = 0;
+    {
+        pj::sim::LineServer server{pj::sim::LineOptions{}};
+        if (server.start()) {
+            std::fprintf(stderr, "pjsoak: the simulator did not start\n");
+            return 2;
+        }
+        const int opener = ::open(server.path().c_str(), O_RDWR | O_NOCTTY);
+        ::close(opener);  // from now on the terminal reports a hang-up
+        const double before = cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        simulatorCpu = cpuSeconds() - before;
+    }
+    double panelCpu = 0;
+    {
+        Panel panel;
+        panel.server->dropLine();
+        if (!pj::test::runUntil([&] { return !panel.serial.portOpen(); })) {
+            std::fprintf(stderr, "pjsoak: the panel kept a dead line open\n");
+            return 1;
+        }
+        const double before = cpuSeconds();
+        pj::test::runFor(seconds * 1000);
+        panelCpu = cpuSeconds() - before;
+    }
+    std::printf("idle seconds=%d simulator_hung_up_cpu_pct=%.2f panel_dead_line_cpu_pct=%.2f\n",
+                seconds, 100 * simulatorCpu / seconds, 100 * panelCpu / seconds);
+    return simulatorCpu < 0.1 * seconds && panelCpu < 0.1 * seconds ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int minutes = argc == 3 ? std::atoi(argv[2]) : 0;
-    if (minutes <= 0) {
-        std::fprintf(stderr, "usage: pjsoak hold|queries MINUTES\n");
+    constexpr const char* kUsage = "usage: pjsoak hold|queries MINUTES | noise|idle SECONDS\n";
+    const int count = argc == 3 ? std::atoi(argv[2]) : 0;
+    if (count <= 0) {
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     const std::string what = argv[1];
     if (what == "hold") {
-        return hold(minutes);
+        return hold(count);
     }
     if (what == "queries") {
-        return queries(minutes);
+        return queries(count);
     }
-    std::fprintf(stderr, "usage: pjsoak hold|queries MINUTES\n");
+    if (what == "noise" && count > 5) {
+        return noise(count);
+    }
+    if (what == "idle") {
+        return idle(count);
+    }
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
 }
