@@ -94,9 +94,9 @@ TEST(Doctor, TellsEachLineByItsTriesAndSaysWhatToDo) {
         const Verdict verdict = judge(*findings);
         EXPECT_EQ(verdict.exitStatus, c.exitStatus);
         EXPECT_NE(verdict.text.find(c.verdict), std::string::npos) << verdict.text;
-        // Ten tries cost at most their ten reply windows of 0.5 s, and some slack for a
-        // loaded machine.
-        EXPECT_LT(took, std::chrono::milliseconds(10 * 500 + 2500));
+        // Ten tries cost at most their ten reply windows of 0.5 s; a doctor that waits
+        // longer than that for each try, however busy the machine, is at fault.
+        EXPECT_LT(took, std::chrono::milliseconds(3 * 10 * 500));
     }
 }
 
@@ -114,7 +114,7 @@ TEST(Doctor, MeasuresTheLatencyOfEachAnsweringAddress) {
         if (t.result == TryResult::Answer) {
             // The simulator counts whole milliseconds: it may answer up to one early.
             EXPECT_GE(t.ms, kDelayMs - 1.0);
-            EXPECT_LT(t.ms, kDelayMs + 300.0);  // well inside the reply window
+            EXPECT_LT(t.ms, 500.0);  // inside the reply window
         }
     }
     std::ostringstream out;

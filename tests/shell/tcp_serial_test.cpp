@@ -57,7 +57,8 @@ TEST_F(TcpLine, FramesGoOutAndRepliesAreDecodedWhateverTheLineSpeed) {
     ASSERT_TRUE(runUntil([&] { return seen.readOut(" Power ON"); }));
     EXPECT_EQ(window.caption(ControlId::Label12), " 0 0 CR ");
 
-    runFor(600);  // the reply window ends and the receive buffer is emptied
+    // The reply window ends and the receive buffer is emptied.
+    ASSERT_TRUE(runUntil([&] { return form.state().RxBuffer.empty(); }));
     // Speed changes are taken and have no effect on a network port.
     form.Click(ControlId::Option10);
     EXPECT_TRUE(serial.portOpen());
