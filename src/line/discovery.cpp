@@ -26,7 +26,7 @@ struct Entity {
 constexpr std::string_view kCelsius = "\u00B0C";
 
 // clang-format off
-constexpr std::array<Entity, 15> kEntities{{
+constexpr std::array<Entity, 14> kEntities{{
     {"switch", "power", "Power", "{{ 'ON' if value_json.power in ['on', 'warming'] else 'OFF' }}", "", "", "", true},
     {"sensor", "operating_state", "Operating state", "{{ value_json.operating_state }}", "", "", "", false},
     {"sensor", "input", "Input", "{{ value_json.input }}", "", "", "", false},
