@@ -62,8 +62,8 @@ class LineSession {
     void setObserver(FormObserver* observer) { observer_ = observer; }
 
     // Sends a command by name, or text as typed into the window's command entry (which
-    // waits kTypedReplyWindow for its answer). `done` is called once, on a later turn or at
-    // once when nothing could be sent. One command at a time.
+    // waits kTypedReplyWindow for its answer, as the window does). `done` is called once, on a
+    // later turn or at once when nothing could be sent. One command at a time.
     void send(const Command& command, Done done);
     void sendText(std::string_view text, Done done);
 
@@ -78,8 +78,6 @@ class LineSession {
 
     // Drops the command or hold under way without telling its end (the caller gave up on it).
     void cancel();
-
-    static constexpr int kTypedReplyWindow = 2000;
 
   private:
     void start(std::string_view text, int replyWindowMs, Done done);

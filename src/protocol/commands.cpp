@@ -24,7 +24,11 @@ std::vector<Command> gather() {
                        periods != nullptr ? periods->replyWindow : kTimer2Design});
     }
     for (const StatusQuery& q : kStatusQueries) {
-        all.push_back({q.name, q.command, "status", CommandKind::Query, kTimer2Design});
+        // A query the panel has no button for is typed into the command entry.
+        const bool button = std::any_of(kQueryButtons.begin(), kQueryButtons.end(),
+                                        [&](const QueryButton& b) { return b.query == q.name; });
+        all.push_back({q.name, q.command, "status", CommandKind::Query,
+                       button ? kTimer2Design : kTypedReplyWindow});
     }
     return all;
 }

@@ -20,7 +20,8 @@ struct Command {
     std::string_view text;   // what goes on the line between the address and the return
     std::string_view group;  // the part of the panel it belongs to
     CommandKind kind;
-    int replyWindowMs;  // how long the window waits for its answer
+    int replyWindowMs;  // how long the window waits for its answer after its button (a
+                        // query without a button: after it is typed into the entry)
 };
 
 // In the panel's order: the one-shot buttons, the hold buttons, the status queries.

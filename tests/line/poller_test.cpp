@@ -149,7 +149,8 @@ TEST(Poller, TurnsTheRepliesValuesIntoStateFields) {
         {"CR0", "40\r", R"("power":"warming","operating_state":"warming")"},
         {"CR0", "20\r", R"("power":"cooling","operating_state":"cooling")"},
         {"CR0", "10\r", R"("power":"fault","operating_state":"power_failure")"},
-        {"CR0", "24\r", R"("power":"off","operating_state":"power_management_temperature_warning")"},
+        {"CR0", "24\r",
+         R"("power":"off","operating_state":"power_management_temperature_warning")"},
         {"CR0", "99\r", R"("power":null,"operating_state":null)"},  // no such code
         {"CR1", "5\r", R"("input":5)"},
         {"CR1", "7\r", R"("input":null)"},

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/form.h"
+#include "protocol/catalogue.h"
 #include "qtio/headless_panel.h"
 #include "shell/event_loop.h"
 #include "sim/line_server.h"
@@ -121,7 +122,8 @@ int queries(int minutes) {
         if (!ended() || echo == pj::kNoReplyMark) {
             ++lost;
             good = false;
-        } else if (auto [it, first] = reference.emplace(query.command, readout);
+        } else if (auto [it, first] =
+                       reference.emplace(pj::findStatusQuery(query.query)->command, readout);
                    readout.empty() || (!first && it->second != readout)) {
             ++misdecoded;
             good = false;
@@ -130,7 +132,8 @@ int queries(int minutes) {
         }
         if (!good) {
             std::fprintf(stderr, "at %lld ms: %s after %lld ms: echo \"%s\" readout \"%s\"\n",
-                         static_cast<long long>(run.elapsed()), std::string(query.command).c_str(),
+                         static_cast<long long>(run.elapsed()),
+                         std::string(pj::findStatusQuery(query.query)->command).c_str(),
                          static_cast<long long>(took), echo.c_str(), readout.c_str());
         }
         memory.sample();

@@ -186,9 +186,9 @@ TEST(StatusDecode, OnlyTheExactFrameUnderTheCurrentAddressIsDecoded) {
         }
     }
     for (const QueryButton& button : kQueryButtons) {
-        EXPECT_TRUE(std::any_of(onePerQuery.begin(), onePerQuery.end(), [&](const Case& c) {
-            return c.query == findStatusQuery(button.query)->command;
-        }))
+        EXPECT_TRUE(std::any_of(
+            onePerQuery.begin(), onePerQuery.end(),
+            [&](const Case& c) { return c.query == findStatusQuery(button.query)->command; }))
             << button.control << " sends a query that is not decoded";
     }
 }
