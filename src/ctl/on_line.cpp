@@ -253,7 +253,8 @@ int runFile(const Request& request, const std::vector<Step>& steps, Session& ses
             }
             continue;
         }
-        const Exchange result = session.send(std::string_view(step.text));
+        const Exchange result = step.command != nullptr ? session.send(*step.command)
+                                                        : session.send(std::string_view(step.text));
         if (session.interrupted() || result.portError) {
             return *failed(result, request, session, step.text, where, err);
         }

@@ -42,8 +42,8 @@ Commands:
   status [--all]   the operating state, input and lamp hours of the projector at --address,
                    or with --all of each address 1 to 4 in turn, as a table with the slowest
                    reply's time; exits 4 when no projector answers
-  run FILE         send the commands of FILE ("-": standard input), one a line, as send
-                   does, printing for each the command, its echo and any readout; a line
+  run FILE         send the commands of FILE ("-": standard input), one a line (a name
+                   or command text), as send does, printing for each the command, its echo and any readout; a line
                    "wait MS" pauses, blank lines and lines beginning with "#" are passed
                    over. The whole file is checked before anything is sent; the run stops
                    at the first command that fails, naming its line
