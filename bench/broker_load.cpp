@@ -229,13 +229,13 @@ struct Room {
     // The projector on, as a round finds it; the lamp hours and the temperatures move with
     // each round that changes the state.
     void polled() {
-        projector.power = "on";
-        projector.operatingState = "Power ON";
-        projector.input = 1;
-        projector.lampHours = 1234 + seq;
-        projector.lampMode = "No1 ON : 2 Lamp mode";
-        projector.temperatures = {25.0 + seq % 3, 30.5, 40.0 + 0.5 * (seq % 4), 35.2};
-        projector.mute = "Video & Audio mute OFF";
+        projector.operatingState = pj::OperatingState::On;
+        projector.input = pj::InputMode{1};
+        projector.lampHours = pj::LampHours{1234 + seq};
+        projector.lamps = pj::Lamps{{true, false}, pj::LampMode::Dual};
+        projector.temperatures =
+            pj::Temperatures{{25.0 + seq % 3, 30.5, 40.0 + 0.5 * (seq % 4), 35.2}};
+        projector.mute = pj::MuteAndSignal{false, false, pj::Signal::Present};
         projector.responding = true;
     }
 

@@ -25,7 +25,7 @@ using Readout = std::optional<std::string>;
 
 // The decodable queries in the order the decoding tries them.
 constexpr std::array<std::string_view, 9> kQueries{
-    "CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7",
+    "CR0", "CR1", "CR3", "CR4", "CR6", "CR7", "CRA", "CR9", "CR PRESSURE",
 };
 
 // The lowest and highest readouts of the pressure decoder, for readings -6553 and 6553.

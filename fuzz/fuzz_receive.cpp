@@ -83,7 +83,8 @@ void query(pj::test::Rig& rig, const pj::QueryButton& button) {
     const std::size_t writes = rig.serial.writes.size();
     rig.form.Click(button.control);
     const pj::WindowState state = rig.form.state();
-    PJ_FUZZ_CHECK(state.LastCommand == pj::buildFrame(state.AddressPrefix, button.command));
+    PJ_FUZZ_CHECK(state.LastCommand ==
+                  pj::buildFrame(state.AddressPrefix, pj::findStatusQuery(button.query)->command));
     if (open) {
         PJ_FUZZ_CHECK(rig.serial.writes.size() == writes + 1);
         PJ_FUZZ_CHECK(rig.serial.writes.back() == state.LastCommand);

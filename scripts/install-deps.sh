@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
           qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic
           groff-base appstream desktop-file-utils
-          pkg-config libmosquitto-dev mosquitto mosquitto-clients)
+          pkg-config libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev)
 for option in "$@"; do
     case "$option" in
         --gui) packages+=(xvfb xauth xdotool imagemagick) ;;

@@ -76,7 +76,15 @@ std::optional<std::vector<Step>> parseCommandFile(std::string_view content, std:
             return fail("a command may be at most " + std::to_string(kManualMostLength) +
                         " characters");
         }
-        steps.push_back({number, Step::Kind::Send, std::string(line), 0});
+        const Command* command = nullptr;
+        if (looksLikeCommandName(line)) {
+            command = findCommand(line);
+            if (command == nullptr) {
+                return fail("unknown command name \"" + std::string(line) + "\": did you mean " +
+                            std::string(nearestCommandNames(line).front()) + "?");
+            }
+        }
+        steps.push_back({number, Step::Kind::Send, std::string(line), 0, command});
     }
     if (steps.empty()) {
         error = "no command in the file";

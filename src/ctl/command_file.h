@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/commands.h"
+
 namespace pj::ctl {
 
 // One line of a command file that does something.
@@ -12,8 +14,9 @@ struct Step {
     enum class Kind { Send, Wait };
     int line = 0;  // counted from 1
     Kind kind = Kind::Send;
-    std::string text;  // Send: the command text
-    int waitMs = 0;    // Wait
+    std::string text;                  // Send: the command text, or a command's name
+    int waitMs = 0;                    // Wait
+    const Command* command = nullptr;  // Send: the command named, if a name was given
 };
 
 // The largest command file read: far beyond any night's schedule.

@@ -8,62 +8,18 @@
 #include <iostream>
 #include <iterator>
 
-#include "app/form.h"
-#include "app/recording_window.h"
 #include "ctl/doctor.h"
 #include "ctl/on_line.h"
 #include "ctl/output.h"
 #include "ctl/session.h"
+#include "link/echo.h"
 #include "link/serial_ports.h"
 #include "link/transaction.h"
-#include "posix/event_loop.h"
-#include "posix/loop_timer.h"
-#include "posix/monotonic_clock.h"
+#include "protocol/commands.h"
 
 namespace pj::ctl {
 
 namespace {
-
-// The line of "decode": what goes out goes nowhere, and the answer is given by the caller.
-class DecodeLine final : public SerialControl {
-  public:
-    SerialResult setCommPort(int port) override {
-        port_ = port;
-        return SerialResult::done();
-    }
-    int commPort() const override { return port_; }
-    SerialResult setSettings(std::string_view) override { return SerialResult::done(); }
-    bool portOpen() const override { return open_; }
-    SerialResult setPortOpen(bool open) override {
-        open_ = open;
-        return SerialResult::done();
-    }
-    SerialResult output(std::string_view) override {
-        return open_ ? SerialResult::done() : SerialResult::failed("the port is not open");
-    }
-    void setOnComm(std::function<void(const CommEvent&)> handler) override {
-        onComm_ = std::move(handler);
-    }
-    void arrive(std::string_view bytes) const {
-        if (onComm_) {
-            onComm_({CommEvent::Kind::Receive, std::string(bytes)});
-        }
-    }
-
-  private:
-    int port_ = 1;
-    bool open_ = false;
-    std::function<void(const CommEvent&)> onComm_;
-};
-
-// What the window showed of an answer.
-struct Readings final : FormObserver {
-    void received(std::string_view, std::string_view shown) override { echo = shown; }
-    void readout(std::string_view text) override { readoutText = std::string(text); }
-
-    std::string echo;
-    std::optional<std::string> readoutText;
-};
 
 // Standard input to its end, of which only the newest kRxBufferCap bytes are kept: all that
 // the receive buffer would hold of it had it come on the line, so a stream without end costs
@@ -94,7 +50,7 @@ int decode(const Request& request, std::istream& in, std::ostream& out, std::ost
     const Decoded decoded = decodeReply(*request.query, *reply);
     if (request.json) {
         printJson(out, request.query->command, nullptr, reply->empty() ? std::nullopt : reply,
-                  decoded.echo, decoded.readout);
+                  decoded.echo, decoded.readout, decoded.value);
     } else {
         out << decoded.echo << "\n" << decoded.readout.value_or("") << "\n";
     }
@@ -114,20 +70,23 @@ std::string factOrDash(const std::string& text) {
 int listPorts(const Request& request, std::ostream& out, std::ostream& err) {
     const std::vector<SerialPortFacts> ports = scanSerialPorts();
     if (request.json) {
-        out << "{\"ports\":[";
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            const SerialPortFacts& p = ports[i];
-            out << (i > 0 ? "," : "") << "{\"device\":" << jsonString(p.device) << ",\"by_id\":[";
-            for (std::size_t j = 0; j < p.byId.size(); ++j) {
-                out << (j > 0 ? "," : "") << jsonString(p.byId[j]);
+        Json list = Json::array();
+        for (const SerialPortFacts& p : ports) {
+            Json port;
+            port["device"] = bytesJson(p.device);
+            port["by_id"] = Json::array();
+            for (const std::string& link : p.byId) {
+                port["by_id"].push_back(bytesJson(link));
             }
-            out << "],\"vid_pid\":"
-                << (p.usb() ? jsonString(p.vendorId + ":" + p.productId) : std::string("null"))
-                << ",\"serial\":" << jsonString(p.serialNumber)
-                << ",\"description\":" << jsonString(p.description())
-                << ",\"driver\":" << jsonString(p.driver) << "}";
+            port["vid_pid"] = p.usb() ? bytesJson(p.vendorId + ":" + p.productId) : Json(nullptr);
+            port["serial"] = bytesJson(p.serialNumber);
+            port["description"] = bytesJson(p.description());
+            port["driver"] = bytesJson(p.driver);
+            list.push_back(std::move(port));
         }
-        out << "]}\n";
+        Json all;
+        all["ports"] = std::move(list);
+        printJsonLine(out, all);
     } else {
         for (const SerialPortFacts& p : ports) {
             out << p.device << "\t" << (p.byId.empty() ? "-" : p.byId.front()) << "\t"
@@ -138,28 +97,40 @@ int listPorts(const Request& request, std::ostream& out, std::ostream& err) {
     return unwritten(out, err).value_or(kExitOk);
 }
 
+// Every command name with its text, kind and group.
+int listCommands(const Request& request, std::ostream& out, std::ostream& err) {
+    if (request.json) {
+        Json list = Json::array();
+        for (const Command& c : commands()) {
+            Json row;
+            row["name"] = c.name;
+            row["text"] = c.text;
+            row["kind"] = word(c.kind);
+            row["group"] = c.group;
+            list.push_back(std::move(row));
+        }
+        printJsonLine(out, list);
+    } else {
+        for (const Command& c : commands()) {
+            out << c.name << '\t' << c.text << '\t' << word(c.kind) << '\t' << c.group << "\n";
+        }
+    }
+    return unwritten(out, err).value_or(kExitOk);
+}
+
 }  // namespace
 
-Decoded decodeReply(const NamedQuery& query, std::string_view reply) {
+Decoded decodeReply(const StatusQuery& query, std::string_view reply) {
     if (reply.empty()) {
-        return {std::string(kNoReplyMark), std::nullopt};
+        return {std::string(kNoReplyMark), std::nullopt, {}};
     }
-    // The window itself, on a line whose answer is `reply`: the query goes out the window's
-    // way and the answer is taken in as one arrival.
-    // Its timers are set going but never reached: the loop is not run.
-    DecodeLine line;
-    posix::EventLoop loop;
-    posix::LoopFormTimers timers(loop);
-    posix::MonotonicClock clock;
-    RecordingWindow window;
-    Form form(window, line, timers.all(), clock);
-    Readings seen;
-    form.setObserver(&seen);
-    form.Load();
-    sendQuery(form, query);
-    line.arrive(reply);
-    form.setObserver(nullptr);
-    return {seen.echo, seen.readoutText};
+    if (reply.size() > kRxBufferCap) {
+        reply.remove_prefix(reply.size() - kRxBufferCap);
+    }
+    // The window's decoding, as it reads the answer taken in as one arrival into its
+    // receive buffer after the query went out.
+    StatusReading reading = readStatus(query, reply);
+    return {echoText(reply), std::move(reading.readout), std::move(reading.value)};
 }
 
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
@@ -182,6 +153,8 @@ int run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
             return listPorts(*request, out, err);
         case Verb::Doctor:
             return doctor(*request, out, err);
+        case Verb::Commands:
+            return listCommands(*request, out, err);
         case Verb::Send:
         case Verb::Query:
         case Verb::Hold:

@@ -17,9 +17,10 @@ namespace pj::ctl {
 struct Decoded {
     std::string echo;
     std::optional<std::string> readout;
+    StatusValue value;  // the reply's value; empty for no reply
 };
 
-Decoded decodeReply(const NamedQuery& query, std::string_view reply);
+Decoded decodeReply(const StatusQuery& query, std::string_view reply);
 
 // How pjctl writes bytes in JSON.
 using pj::jsonString;

@@ -293,7 +293,7 @@ void examineDevice(Findings& findings) {
 enum class TryEnd { Done, PortLost, Interrupted };
 
 // One status query on a session of its own, as the panel would send it.
-TryEnd tryOnce(const std::string& port, int baud, const AddressChoice& address, ProbeTry& done,
+TryEnd tryOnce(const std::string& port, int baud, const AddressOption& address, ProbeTry& done,
                std::string& error) {
     Request request;
     request.verb = Verb::Query;
@@ -335,7 +335,7 @@ bool probe(Findings& findings) {
     // just closed: a network port is given another chance or two.
     const int attempts = findings.network ? 3 : 1;
     for (const int baud : kSpeeds) {
-        for (const AddressChoice& address : kAddressChoices) {
+        for (const AddressOption& address : kAddressOptions) {
             if (address.name == "all") {
                 continue;  // never answered
             }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "ctl/output.h"
 #include "ctl/session.h"
 #include "link/serial_ports.h"
+#include "status/value_json.h"
 
 namespace pj::ctl {
 
@@ -54,8 +56,8 @@ std::string withoutReturn(std::string text) {
     return text;
 }
 
-const AddressChoice& addressChoice(int address) {
-    return kAddressChoices[2 + static_cast<std::size_t>(address - 1)];
+const AddressOption& addressOption(int address) {
+    return *findAddress(address);
 }
 
 std::string milliseconds(const std::optional<double>& ms) {
@@ -103,10 +105,10 @@ int confirm(const Request& request, Session& session, std::ostream& out, std::os
     const auto rule =
         std::find_if(kConfirmations.begin(), kConfirmations.end(),
                      [&](const Confirmation& c) { return c.command == upper(request.text); });
-    const NamedQuery& query = *findQuery(rule != kConfirmations.end() ? rule->query : "CR0");
+    const StatusQuery& query = *findQuery(rule != kConfirmations.end() ? rule->query : "CR0");
     int unconfirmed = 0;
     for (const int address : request.confirm) {
-        session.choose(addressChoice(address));
+        session.choose(addressOption(address));
         const Exchange result = session.query(query);
         if (session.interrupted()) {
             return complain(err, kExitFailure, "interrupted");
@@ -122,10 +124,13 @@ int confirm(const Request& request, Session& session, std::ostream& out, std::os
                                                       answer) != rule->accepted.end());
         unconfirmed += confirmed ? 0 : 1;
         if (request.json) {
-            out << "{\"address\":" << address << ",\"confirmed\":" << (confirmed ? "true" : "false")
-                << ",\"query\":" << jsonString(query.command)
-                << ",\"reply\":" << jsonOptional(result.reply)
-                << ",\"readout\":" << jsonOptional(result.readout) << "}\n";
+            Json line;
+            line["address"] = address;
+            line["confirmed"] = confirmed;
+            line["query"] = query.command;
+            line["reply"] = bytesOrNull(result.reply);
+            line["readout"] = bytesOrNull(result.readout);
+            printJsonLine(out, line);
         } else {
             out << address << '\t' << (confirmed ? "confirmed" : "NOT CONFIRMED") << '\t'
                 << (result.reply ? result.readout.value_or(result.echo) : "no reply") << "\n";
@@ -144,15 +149,18 @@ int confirm(const Request& request, Session& session, std::ostream& out, std::os
 }
 
 int one(const Request& request, Session& session, std::ostream& out, std::ostream& err) {
-    const Exchange result =
-        request.verb == Verb::Query ? session.query(*request.query) : session.send(request.text);
+    const Exchange result = request.verb == Verb::Query ? session.query(*request.query)
+                            : request.command != nullptr
+                                ? session.send(*request.command)
+                                : session.send(std::string_view(request.text));
     const std::string_view command =
         request.verb == Verb::Query ? request.query->command : std::string_view(request.text);
     if (session.interrupted() || result.portError) {
         return *failed(result, request, session, command, "", err);
     }
     if (request.json) {
-        printJson(out, command, &result.frame, result.reply, result.echo, result.readout);
+        printJson(out, command, &result.frame, result.reply, result.echo, result.readout,
+                  result.value);
     } else if (result.reply) {
         out << (request.verb == Verb::Query ? result.readout.value_or("") : result.echo) << "\n";
     }
@@ -167,11 +175,12 @@ int one(const Request& request, Session& session, std::ostream& out, std::ostrea
 
 // The operating state, input and lamp hours of one projector, or of each address in turn.
 int status(const Request& request, Session& session, std::ostream& out, std::ostream& err) {
-    static constexpr std::array<std::string_view, 3> kColumns{"CR0", "CR1", "CR3"};
-    std::vector<const AddressChoice*> rows;
+    static constexpr std::array<std::string_view, 3> kColumns{"status.operating", "status.input",
+                                                              "status.lamp-hours"};
+    std::vector<const AddressOption*> rows;
     if (request.all) {
         for (const int address : kProjectorAddresses) {
-            rows.push_back(&addressChoice(address));
+            rows.push_back(&addressOption(address));
         }
     } else {
         rows.push_back(request.address);
@@ -180,10 +189,11 @@ int status(const Request& request, Session& session, std::ostream& out, std::ost
         out << "ADDRESS\tPOWER\tINPUT\tLAMP\tREPLY MS\n";
     }
     int answering = 0;
-    std::string json = "[";
-    for (const AddressChoice* row : rows) {
+    Json json = Json::array();
+    for (const AddressOption* row : rows) {
         session.choose(*row);
         std::array<std::optional<std::string>, kColumns.size()> readouts;
+        Json values;
         std::optional<double> latency;
         for (std::size_t i = 0; i < kColumns.size(); ++i) {
             const Exchange result = session.query(*findQuery(kColumns[i]));
@@ -197,18 +207,20 @@ int status(const Request& request, Session& session, std::ostream& out, std::ost
                 break;  // no projector there: the rest would not be answered either
             }
             readouts[i] = result.readout.value_or(result.echo);
+            addValueFields(values, result.value);
             if (result.latencyMs) {
                 latency = std::max(latency.value_or(0.0), *result.latencyMs);
             }
         }
         answering += readouts[0] ? 1 : 0;
         if (request.json) {
-            json +=
-                std::string(json.size() > 1 ? "," : "") + "{\"address\":" + jsonString(row->name) +
-                ",\"power\":" + jsonOptional(readouts[0]) +
-                ",\"input\":" + jsonOptional(readouts[1]) +
-                ",\"lamp\":" + jsonOptional(readouts[2]) +
-                ",\"reply_ms\":" + (latency ? milliseconds(latency) : std::string("null")) + "}";
+            Json line;
+            line["address"] = row->name;
+            for (const char* field : {"power", "operating_state", "input", "lamp_hours"}) {
+                line[field] = values.contains(field) ? values[field] : Json(nullptr);
+            }
+            line["reply_ms"] = latency ? Json(std::round(*latency * 10.0) / 10.0) : Json(nullptr);
+            json.push_back(std::move(line));
         } else {
             out << row->name;
             for (const auto& readout : readouts) {
@@ -218,7 +230,7 @@ int status(const Request& request, Session& session, std::ostream& out, std::ost
         }
     }
     if (request.json) {
-        out << json << "]\n";
+        printJsonLine(out, json);
     }
     if (const auto notWritten = unwritten(out, err)) {
         return *notWritten;
@@ -241,12 +253,14 @@ int runFile(const Request& request, const std::vector<Step>& steps, Session& ses
             }
             continue;
         }
-        const Exchange result = session.send(step.text);
+        const Exchange result = step.command != nullptr ? session.send(*step.command)
+                                                        : session.send(std::string_view(step.text));
         if (session.interrupted() || result.portError) {
             return *failed(result, request, session, step.text, where, err);
         }
         if (request.json) {
-            printJson(out, step.text, &result.frame, result.reply, result.echo, result.readout);
+            printJson(out, step.text, &result.frame, result.reply, result.echo, result.readout,
+                      result.value);
         } else {
             out << step.text << '\t' << (result.reply ? result.echo : "-");
             if (result.readout) {

@@ -20,9 +20,12 @@ Controls a data projector on a serial line from scripts and schedulers, with the
 timing and decoding as the pjpanel window.
 
 Commands:
-  send TEXT        send TEXT as one command and print the echo of the reply as the window's
-                   RXD line shows it (" ACK " for a plain acknowledgement); a status query
-                   typed here is decoded as well (see --json)
+  send COMMAND     send one command and print the echo of the reply as the window's RXD
+                   line shows it (" ACK " for a plain acknowledgement). COMMAND is a name
+                   of "pjctl commands" ("power.on", "input.2.rgb", "status.operating"),
+                   sent as its button sends it, or any command text ("C00"); a status query
+                   is decoded as well (see --json). A name that is not known is refused,
+                   with the nearest names
   query NAME       send a status query and print the readout exactly as the window's STATUS
                    line would show it; an answer the window does not decode prints an empty
                    line. NAME is one of
@@ -32,18 +35,20 @@ Commands:
                      mute (CRA)         mute and signal     raw (CR9)        the whole answer
                      pressure (CR PRESSURE)  air pressure
                    or the query's command text itself ("CR0", "CR PRESSURE")
-  hold TEXT --for MS --every MS
-                   send TEXT now and again every MS milliseconds for MS milliseconds, as a
+  hold COMMAND --for MS --every MS
+                   send COMMAND (a name, "zoom.in", or text) now and again every MS milliseconds for MS milliseconds, as a
                    held adjustment button does (a repeat waits while the line is still busy
                    with the frame before); print how many frames went out
   status [--all]   the operating state, input and lamp hours of the projector at --address,
                    or with --all of each address 1 to 4 in turn, as a table with the slowest
                    reply's time; exits 4 when no projector answers
-  run FILE         send the commands of FILE ("-": standard input), one a line, as send
-                   does, printing for each the command, its echo and any readout; a line
+  run FILE         send the commands of FILE ("-": standard input), one a line (a name
+                   or command text), as send does, printing for each the command, its echo and any readout; a line
                    "wait MS" pauses, blank lines and lines beginning with "#" are passed
                    over. The whole file is checked before anything is sent; the run stops
                    at the first command that fails, naming its line
+  commands         list every command name, one a line: the name, its command text, its
+                   kind (one-shot, hold or query) and its group, tab-separated
   ports            list the serial ports of this machine, one a line: the device, its
                    /dev/serial/by-id link, the USB VID:PID and the adapter's description,
                    tab-separated ("-" for what the system does not say)
@@ -86,9 +91,11 @@ Options:
                    print a line for each and exit 5 unless all confirm
   --json           send, query, decode, run: print one JSON object a command with the
                    command, the frame sent, the answer as received ("reply"; bytes as code
-                   points U+0000 to U+00FF; null when nothing came), its echo, and the
-                   readout (null when the window would show none); status: one JSON array;
-                   ports, doctor: the same facts as one JSON object
+                   points U+0000 to U+00FF; null when nothing came), its echo, the readout
+                   (null when the window would show none) and, for a status query, the
+                   reply's values ("power", "input", "lamp_hours", ...; see README);
+                   status: one JSON array; commands: one JSON array; ports, doctor: the
+                   same facts as one JSON object
   --help           print this text
   --version        print the program's name and version
   --               the next argument is TEXT even if it begins with "-"
@@ -138,7 +145,7 @@ struct VerbName {
     std::size_t operands;
 };
 
-constexpr std::array<VerbName, 8> kVerbs{{
+constexpr std::array<VerbName, 9> kVerbs{{
     {"send", Verb::Send, 1},
     {"query", Verb::Query, 1},
     {"hold", Verb::Hold, 1},
@@ -147,6 +154,7 @@ constexpr std::array<VerbName, 8> kVerbs{{
     {"status", Verb::Status, 0},
     {"run", Verb::Run, 1},
     {"doctor", Verb::Doctor, 0},
+    {"commands", Verb::Commands, 0},
 }};
 
 // A set of commands, one bit each.
@@ -174,7 +182,7 @@ constexpr std::array<OptionRule, 13> kOptionRules{{
     {"--address", Takes::Value, kOnTheLine},
     {"--json", Takes::Nothing,
      bit(Verb::Send) | bit(Verb::Query) | bit(Verb::Decode) | bit(Verb::Status) | bit(Verb::Run) |
-         bit(Verb::Ports) | bit(Verb::Doctor)},
+         bit(Verb::Ports) | bit(Verb::Doctor) | bit(Verb::Commands)},
     {"--for", Takes::Value, bit(Verb::Hold)},
     {"--every", Takes::Value, bit(Verb::Hold)},
     {"--log", Takes::Value, kOnTheLine},
@@ -240,13 +248,8 @@ std::string visible(std::string_view text) {
     return out;
 }
 
-const NamedQuery* findQuery(std::string_view nameOrCommand) {
-    for (const NamedQuery& query : kNamedQueries) {
-        if (query.name == nameOrCommand || query.command == nameOrCommand) {
-            return &query;
-        }
-    }
-    return nullptr;
+const StatusQuery* findQuery(std::string_view nameOrCommand) {
+    return findStatusQuery(nameOrCommand);
 }
 
 std::optional<Request> parseArguments(const std::vector<std::string>& args, std::string& error) {
@@ -303,8 +306,8 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
 
     if (positional.empty()) {
         return fail(
-            "no command given: send, query, hold, status, run, ports, decode or doctor "
-            "(see --help)");
+            "no command given: send, query, hold, status, run, commands, ports, decode or "
+            "doctor (see --help)");
     }
     const auto verb = std::find_if(kVerbs.begin(), kVerbs.end(),
                                    [&](const VerbName& v) { return v.name == positional[0]; });
@@ -345,13 +348,10 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         request.baud = it->second == "9600" ? 9600 : 19200;
     }
     if (const auto it = values.find("--address"); it != values.end()) {
-        const auto choice =
-            std::find_if(kAddressChoices.begin(), kAddressChoices.end(),
-                         [&](const AddressChoice& c) { return c.name == lower(it->second); });
-        if (choice == kAddressChoices.end()) {
+        request.address = findAddress(std::string_view(lower(it->second)));
+        if (request.address == nullptr) {
             return fail("--address must be single, all, 1, 2, 3 or 4");
         }
-        request.address = &*choice;
     }
     request.json = values.count("--json") != 0;
     request.all = values.count("--all") != 0;
@@ -393,6 +393,18 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         case Verb::Send:
         case Verb::Hold:
             request.text = positional[1];
+            if (looksLikeCommandName(request.text)) {
+                request.command = findCommand(request.text);
+                if (request.command == nullptr) {
+                    std::string nearest;
+                    for (const std::string_view name : nearestCommandNames(request.text)) {
+                        nearest += (nearest.empty() ? "" : ", ") + std::string(name);
+                    }
+                    return fail("unknown command name \"" + request.text + "\": did you mean " +
+                                nearest + "? (see pjctl commands)");
+                }
+                request.text = request.command->text;
+            }
             if (!isAscii(request.text)) {
                 return fail("the command may contain ASCII characters only");
             }
@@ -415,6 +427,7 @@ std::optional<Request> parseArguments(const std::vector<std::string>& args, std:
         case Verb::Ports:
         case Verb::Status:
         case Verb::Doctor:
+        case Verb::Commands:
         case Verb::Help:
         case Verb::Version:
             break;

@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/control_id.h"
+#include "protocol/commands.h"
+#include "protocol/frame.h"
+#include "status/queries.h"
 
 namespace pj::ctl {
 
@@ -17,44 +19,11 @@ inline constexpr int kExitBadArgument = 2;  // the command line is wrong; nothin
 inline constexpr int kExitPortError = 3;    // the port could not be opened, or went away
 inline constexpr int kExitNoReply = 4;      // the reply window ended with nothing received
 
-// The status queries by the names the command line knows them by, and the command text each
-// sends.
-struct NamedQuery {
-    std::string_view name;
-    std::string_view command;
-};
+// A status query by its name ("status", "status.operating") or its command text ("CR0",
+// exact case); nothing if unknown.
+const StatusQuery* findQuery(std::string_view nameOrCommand);
 
-inline constexpr std::array<NamedQuery, 9> kNamedQueries{{
-    {"status", "CR0"},
-    {"mode", "CR1"},
-    {"lamp-time", "CR3"},
-    {"setting", "CR4"},
-    {"temp", "CR6"},
-    {"lamp-mode", "CR7"},
-    {"mute", "CRA"},
-    {"raw", "CR9"},
-    {"pressure", "CR PRESSURE"},
-}};
-
-// A query by its name ("status") or its command text ("CR0", exact case); nothing if unknown.
-const NamedQuery* findQuery(std::string_view nameOrCommand);
-
-// The projector address choices of the command line and the option button each clicks.
-struct AddressChoice {
-    std::string_view name;
-    ControlId option;
-};
-
-inline constexpr std::array<AddressChoice, 6> kAddressChoices{{
-    {"single", ControlId::Option3},
-    {"all", ControlId::Option4},
-    {"1", ControlId::Option5},
-    {"2", ControlId::Option6},
-    {"3", ControlId::Option7},
-    {"4", ControlId::Option8},
-}};
-
-enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run, Version, Doctor };
+enum class Verb { Help, Send, Query, Hold, Ports, Decode, Status, Run, Version, Doctor, Commands };
 
 // The projector addresses a command line can name one by one.
 inline constexpr std::array<int, 4> kProjectorAddresses{1, 2, 3, 4};
@@ -67,18 +36,19 @@ struct Request {
     Verb verb = Verb::Help;
     std::string port;  // empty: the panel's own port 1 (see defaultPortDevices)
     int baud = 19200;
-    const AddressChoice* address = &kAddressChoices[0];
-    std::string text;                   // send, hold
-    const NamedQuery* query = nullptr;  // query, decode
-    int holdForMs = 0;                  // hold
-    int holdEveryMs = 0;                // hold
-    bool json = false;                  // send, query, decode, status, run, ports, doctor
-    std::string logPath;                // a line log of the traffic; empty: none
-    std::optional<int> timeoutMs;       // every reply window; nothing: the window's own
-    int gapMs = 0;                      // the least rest after an answer before a command
-    bool all = false;                   // status: every address, 1 to 4
-    std::vector<int> confirm;           // send: the addresses that must confirm, in order
-    std::string file;                   // run: the command file, "-" for standard input
+    const AddressOption* address = &kAddressOptions[0];
+    std::string text;                    // send, hold: the command text
+    const Command* command = nullptr;    // send, hold: the command named, if one was
+    const StatusQuery* query = nullptr;  // query, decode
+    int holdForMs = 0;                   // hold
+    int holdEveryMs = 0;                 // hold
+    bool json = false;             // send, query, decode, status, run, ports, doctor, commands
+    std::string logPath;           // a line log of the traffic; empty: none
+    std::optional<int> timeoutMs;  // every reply window; nothing: the window's own
+    int gapMs = 0;                 // the least rest after an answer before a command
+    bool all = false;              // status: every address, 1 to 4
+    std::vector<int> confirm;      // send: the addresses that must confirm, in order
+    std::string file;              // run: the command file, "-" for standard input
 };
 
 // Reads the arguments after the program name. On a mistake, gives nothing and says what is

@@ -27,12 +27,14 @@ struct RetainedMessage {
 
 // The Home Assistant discovery configs of the projector at `address`, one per entity of the
 // entity table: a switch for the power (its state read from the state JSON's "power",
-// commanded "ON"/"OFF" on PREFIX/NAME/P/set) and sensors for the operating state, input,
-// lamp hours (h), lamp mode, the four temperatures (°C) and mute. Each is published retained
-// on homeassistant/<component>/<node>/p<P>_<object>/config, where <node> is PREFIX_NAME with
-// every character but letters, digits, '_' and '-' made '_'; its unique_id is
-// <node>_p<P>_<object>, its device "<node>_p<P>", named "NAME projector P" ("NAME projector"
-// for the projector without an address), and all go unavailable with PREFIX/NAME/status.
+// commanded "ON"/"OFF" on PREFIX/NAME/P/set), sensors for the operating state, input, lamp
+// hours (h), lamp mode, the four temperatures (°C) and the signal, and binary sensors for
+// each lamp lit and for video and audio mute (unknown while the state JSON has null). Each is
+// published retained on homeassistant/<component>/<node>/p<P>_<object>/config, where <node>
+// is PREFIX_NAME with every character but letters, digits, '_' and '-' made '_'; its
+// unique_id is <node>_p<P>_<object>, its device "<node>_p<P>", named "NAME projector P"
+// ("NAME projector" for the projector without an address), and all go unavailable with
+// PREFIX/NAME/status.
 std::vector<RetainedMessage> discoveryConfigs(const TopicNames& names, int address);
 
 }  // namespace pj::line

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "link/transaction.h"
-#include "protocol/catalogue.h"
+#include "protocol/commands.h"
 
 namespace pj::line {
 
@@ -32,24 +32,26 @@ std::string describe(int rc) {
     return mosquitto_strerror(rc);
 }
 
-// The reply window of a command: the panel's for the same command, or its usual one.
-int commandWindowMs(std::string_view command) {
-    for (const CatalogueEntry& entry : kCatalogue) {
-        if (entry.command == command) {
-            return familyRule(entry.family).replyWindow.value_or(kTimer2Design);
+// The reply window of a command text: the panel's for the same command, or its usual one.
+int commandWindowMs(std::string_view text) {
+    for (const Command& command : commands()) {
+        if (command.text == text) {
+            return command.replyWindowMs;
         }
     }
     return kTimer2Design;
 }
 
-// The power switch's commands, as the panel's POWER buttons send them.
-std::string powerCommand(std::string_view caption) {
-    for (const CatalogueEntry& entry : kCatalogue) {
-        if (entry.group == "POWER" && entry.caption == caption) {
-            return std::string(entry.command);
-        }
+// What a payload asks for: the power switch's "ON" and "OFF", a command by its name, or else
+// command text as it stands.
+std::string_view commandText(std::string_view payload) {
+    if (payload == "ON" || payload == "OFF") {
+        return findCommand(payload == "ON" ? "power.on" : "power.off")->text;
     }
-    return {};
+    if (const Command* command = findCommand(payload)) {
+        return command->text;
+    }
+    return payload;
 }
 
 bool printableAscii(std::string_view text) {
@@ -279,10 +281,8 @@ void MqttBridge::command(const mosquitto_message& message) {
         return;
     }
     std::string command;
-    if (payload == "ON" || payload == "OFF") {
-        command = powerCommand(payload);
-    } else if (!payload.empty() && payload.size() <= kLongestCommand && printableAscii(payload)) {
-        command = payload;
+    if (!payload.empty() && payload.size() <= kLongestCommand && printableAscii(payload)) {
+        command = commandText(payload);
     } else {
         say(where + "refused a command of " + std::to_string(payload.size()) +
             " bytes: commands are 1.." + std::to_string(kLongestCommand) +

@@ -42,7 +42,8 @@ struct MqttSettings {
 //                        going away, leave "offline".
 //   PREFIX/NAME/P/state  retained JSON of the projector's state (see stateJson), published
 //                        when it changes and the first time.
-//   PREFIX/NAME/P/set    "ON" / "OFF" switch the projector's power on / off; any other
+//   PREFIX/NAME/P/set    "ON" / "OFF" switch the projector's power on / off; a command name
+//                        ("input.1", see protocol/commands.h) sends its command; any other
 //                        payload of printable ASCII, 1..1024 characters, is sent as the
 //                        command text with the projector's address. Anything else, retained
 //                        messages (a command left on the broker would run at each connection)

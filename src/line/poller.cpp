@@ -8,19 +8,11 @@
 namespace pj::line {
 
 std::optional<std::string> projectorFrame(int address, std::string_view command) {
-    if (address == 0) {
-        return std::string(command);
-    }
-    if (address < 1 || address > 4) {
+    const AddressOption* option = address == kEveryAddress ? nullptr : findAddress(address);
+    if (option == nullptr) {
         return std::nullopt;
     }
-    const std::string caption = "00" + std::to_string(address);
-    for (const AddressOption& option : kAddressOptions) {
-        if (option.caption == caption) {
-            return std::string(option.prefix) + std::string(command);
-        }
-    }
-    return std::nullopt;
+    return std::string(option->prefix) + std::string(command);
 }
 
 Poller::Poller(LineAccess& line, Timer& roundTimer, Timer& retryTimer, std::vector<int> addresses,
@@ -111,7 +103,7 @@ void Poller::step() {
         retryTimer_.setEnabled(true);
         return;
     }
-    const PolledQuery& query = kPolledQueries[nextQuery_];
+    const StatusQuery& query = *polledQueries()[nextQuery_];
     std::optional<std::string> frame = projectorFrame(*current_, query.command);
     if (!frame) {
         // Not an address a frame can carry: nothing to ask.
@@ -132,9 +124,9 @@ void Poller::answered(const std::optional<std::string>& answer) {
     inFlight_ = false;
     if (answer) {
         anyAnswer_ = true;
-        applyAnswer(kPolledQueries[nextQuery_], *answer, working_);
+        applyAnswer(*polledQueries()[nextQuery_], *answer, working_);
     }
-    if (++nextQuery_ == kPolledQueries.size()) {
+    if (++nextQuery_ == polledQueries().size()) {
         finishProjector();
     }
     step();

@@ -21,7 +21,7 @@ namespace pj::line {
 std::optional<std::string> projectorFrame(int address, std::string_view command);
 
 // Gentle polling of the projectors' state: every round (one a `pollSeconds`), each projector
-// in turn is asked the status queries of kPolledQueries, one query at a time through
+// in turn is asked the status queries of polledQueries(), one query at a time through
 // LineAccess::transact, the next only once the last one's answer came. A query is sent only
 // while the line is quiet() and lineUp(); otherwise the poller looks again `retryMs` later,
 // queueing nothing meanwhile, so it never stands between an operator's repeating button and

@@ -21,6 +21,9 @@ inline constexpr std::uint8_t kHyoujiReceived = 2;
 // The reply window and the display hold as the window is designed, in milliseconds.
 inline constexpr int kTimer2Design = 500;
 inline constexpr int kTimer4Design = 1000;
+// The reply window and the display hold of a command typed into the command entry.
+inline constexpr int kTypedReplyWindow = 2000;
+inline constexpr int kTypedDisplayHold = 2500;
 
 inline constexpr std::string_view kNoReplyMark = " X X X X";
 inline constexpr std::string_view kNotSentMark = " NOT SENT - ";

@@ -19,25 +19,25 @@ auto* findIn(const Table& table, Pred pred) {
 
 // clang-format off
 const std::array<HoldButton, 19> kHoldButtons{{
-    {ControlId::Command5,  3,  "C3C", Cursor, false},  // cursor pad up
-    {ControlId::Command7,  4,  "C3D", Cursor, false},  // cursor pad down
-    {ControlId::Command9,  5,  "C3B", Cursor, false},  // cursor pad left
-    {ControlId::Command8,  6,  "C3A", Cursor, false},  // cursor pad right
-    {ControlId::Command15, 7,  "C47", Fast,   false},  // zoom +
-    {ControlId::Command35, 8,  "C46", Fast,   false},  // zoom -
-    {ControlId::Command36, 9,  "C4B", Fast,   false},  // focus +
-    {ControlId::Command37, 10, "C4A", Fast,   false},  // focus -
-    {ControlId::Command6,  13, "C3F", Select, false},  // SELECT
-    {ControlId::Command48, 17, "C30", Slow,   true},   // digital zoom +
-    {ControlId::Command49, 18, "C31", Slow,   true},   // digital zoom -
-    {ControlId::Command50, 19, "C8E", Slow,   false},  // keystone up
-    {ControlId::Command51, 20, "C8F", Slow,   false},  // keystone down
-    {ControlId::Command59, 21, "C5D", Fast,   false},  // lens shift up
-    {ControlId::Command62, 22, "C5E", Fast,   false},  // lens shift down
-    {ControlId::Command60, 23, "C5F", Fast,   false},  // lens shift left
-    {ControlId::Command61, 24, "C60", Fast,   false},  // lens shift right
-    {ControlId::Command90, 25, "C90", Slow,   false},  // keystone right
-    {ControlId::Command91, 26, "C91", Slow,   false},  // keystone left
+    {ControlId::Command5,  3,  "cursor.up",        "cursor pad",   "C3C", Cursor, false},  // cursor pad up
+    {ControlId::Command7,  4,  "cursor.down",      "cursor pad",   "C3D", Cursor, false},  // cursor pad down
+    {ControlId::Command9,  5,  "cursor.left",      "cursor pad",   "C3B", Cursor, false},  // cursor pad left
+    {ControlId::Command8,  6,  "cursor.right",     "cursor pad",   "C3A", Cursor, false},  // cursor pad right
+    {ControlId::Command15, 7,  "zoom.in",          "zoom",         "C47", Fast,   false},  // zoom +
+    {ControlId::Command35, 8,  "zoom.out",         "zoom",         "C46", Fast,   false},  // zoom -
+    {ControlId::Command36, 9,  "focus.plus",       "focus",        "C4B", Fast,   false},  // focus +
+    {ControlId::Command37, 10, "focus.minus",      "focus",        "C4A", Fast,   false},  // focus -
+    {ControlId::Command6,  13, "cursor.select",    "cursor pad",   "C3F", Select, false},  // SELECT
+    {ControlId::Command48, 17, "digital-zoom.in",  "digital zoom", "C30", Slow,   true},   // digital zoom +
+    {ControlId::Command49, 18, "digital-zoom.out", "digital zoom", "C31", Slow,   true},   // digital zoom -
+    {ControlId::Command50, 19, "keystone.up",      "keystone",     "C8E", Slow,   false},  // keystone up
+    {ControlId::Command51, 20, "keystone.down",    "keystone",     "C8F", Slow,   false},  // keystone down
+    {ControlId::Command59, 21, "lens-shift.up",    "LENS SHIFT",   "C5D", Fast,   false},  // lens shift up
+    {ControlId::Command62, 22, "lens-shift.down",  "LENS SHIFT",   "C5E", Fast,   false},  // lens shift down
+    {ControlId::Command60, 23, "lens-shift.left",  "LENS SHIFT",   "C5F", Fast,   false},  // lens shift left
+    {ControlId::Command61, 24, "lens-shift.right", "LENS SHIFT",   "C60", Fast,   false},  // lens shift right
+    {ControlId::Command90, 25, "keystone.right",   "keystone",     "C90", Slow,   false},  // keystone right
+    {ControlId::Command91, 26, "keystone.left",    "keystone",     "C91", Slow,   false},  // keystone left
 }};
 
 const std::array<ClassPeriods, 3> kClassPeriods{{

@@ -13,7 +13,9 @@ enum class TimingClass { Fast, Slow, Select, Cursor };
 
 struct HoldButton {
     ControlId control;
-    std::uint8_t code;  // RepeatCode while it is held
+    std::uint8_t code;       // RepeatCode while it is held
+    std::string_view name;   // the command's name by meaning, "zoom.in"
+    std::string_view group;  // the part of the panel it belongs to
     std::string_view command;
     TimingClass timing;
     bool digitalZoom;  // its release leaves the cursor pad repeating fast

@@ -5,11 +5,6 @@
 
 namespace pj {
 
-namespace {
-constexpr int kManualReplyWindow = 2000;
-constexpr int kManualDisplayHold = 2500;
-}  // namespace
-
 ManualEntry::ManualEntry(Window& window, Transaction& transaction)
     : window_(window), transaction_(transaction) {}
 
@@ -34,8 +29,8 @@ void ManualEntry::send() {
         window_.warningBox(refusal, kAppTitle);
         return;
     }
-    transaction_.setReplyWindow(kManualReplyWindow);
-    transaction_.setDisplayHold(kManualDisplayHold);
+    transaction_.setReplyWindow(kTypedReplyWindow);
+    transaction_.setDisplayHold(kTypedDisplayHold);
     manualCommand_ = typed_;
     transaction_.send(manualCommand_);
 }

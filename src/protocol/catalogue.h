@@ -37,6 +37,7 @@ struct CatalogueEntry {
     ControlId control;
     std::string_view caption;
     std::string_view group;
+    std::string_view name;  // the command's name by meaning, "power.on" (see protocol/commands.h)
     std::string_view command;
     SendFamily family;
 };
@@ -45,5 +46,23 @@ inline constexpr std::size_t kCatalogueSize = 50;
 extern const std::array<CatalogueEntry, kCatalogueSize> kCatalogue;
 
 const CatalogueEntry* findCatalogueEntry(ControlId control);
+
+// A status query button of the panel: its control, its caption and the name of the query it
+// sends (see status/queries.h).
+struct QueryButton {
+    ControlId control;
+    std::string_view caption;
+    std::string_view query;
+};
+
+inline constexpr std::array<QueryButton, 6> kQueryButtons{{
+    {ControlId::Command44, "STATUS", "status.operating"},
+    {ControlId::Command45, "MODE", "status.input"},
+    {ControlId::Command46, "L-TIME", "status.lamp-hours"},
+    {ControlId::Command47, "SETTING", "status.orientation"},
+    {ControlId::Command54, "TEMP", "status.temperatures"},
+    {ControlId::Command55, "L-MODE", "status.lamp-mode"},
+}};
+const CatalogueEntry* findCatalogueEntry(std::string_view name);
 
 }  // namespace pj

@@ -19,4 +19,22 @@ const AddressOption* findAddressOption(ControlId control) {
     return it == kAddressOptions.end() ? nullptr : it;
 }
 
+const AddressOption* findAddress(int number) {
+    for (const AddressOption& option : kAddressOptions) {
+        if (option.number == number) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+const AddressOption* findAddress(std::string_view name) {
+    for (const AddressOption& option : kAddressOptions) {
+        if (option.name == name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace pj

@@ -33,7 +33,7 @@ bool OneShotButtons::click(ControlId control) {
     }
     for (const QueryButton& query : kQueryButtons) {
         if (query.control == control) {
-            transaction_.send(query.command);
+            transaction_.send(findStatusQuery(query.query)->command);
             return true;
         }
     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "status/values.h"
+
 namespace pj {
 
 // Decoding of status replies into the text of the status readout `Label22`.
@@ -43,6 +45,30 @@ std::optional<std::string> decodeLampMode(std::string_view echo);
 // its decimal text followed by " hPa". Gives nothing, and leaves `pressureValue` as it
 // was, when the reading is outside the range the conversion is defined for.
 std::optional<std::string> decodePressure(std::string_view echo, std::int16_t& pressureValue);
+
+// The values of the replies, read from the reply's bytes, never from the readout's text. A
+// code table's row gives the readout and the value alike: the value's row is the one whose
+// code (its key without the echo's spaces) the reply begins with, the row the readout's key
+// finds in the echo. So a value and a readout agree wherever the echo is plain; where the echo
+// is not (a carriage return shows as "CR "), the value follows the bytes.
+// "CR0": the row of the first two bytes.
+StatusValue operatingStateValue(std::string_view reply);
+// "CR1": the row of the first byte, '1' to '5' (the readout, too, compares one character).
+StatusValue inputModeValue(std::string_view reply);
+// "CR4": the row of the first two bytes.
+StatusValue orientationValue(std::string_view reply);
+// "CR3": the decimal digits the reply begins with (1 to 9 of them), as a number; the readout
+// shows them as the spaced echo.
+StatusValue lampHoursValue(std::string_view reply);
+// "CR6": the bytes the readout's cuts show, 1-5, 8-11, 14-17 and 21-24 counted from 1, each a
+// decimal number after any spaces around it is taken away, else empty. Nothing when none is.
+StatusValue temperaturesValue(std::string_view reply);
+// "CRA": the row of the first two bytes.
+StatusValue muteAndSignalValue(std::string_view reply);
+// "CR7": the row of the first two bytes.
+StatusValue lampModeValue(std::string_view reply);
+// "CR PRESSURE": the reading of the reply's bytes (as readPressure) in hPa, as its readout.
+StatusValue pressureHpaValue(std::string_view reply);
 
 // The pressure reading of an echo: spaces, tabs and line feeds are skipped, then the
 // longest leading decimal number (optional sign, digits, optional point and fraction; ".6"

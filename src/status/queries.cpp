@@ -1,5 +1,8 @@
 #include "status/queries.h"
 
+#include <algorithm>
+
+#include "link/echo.h"
 #include "status/decode.h"
 
 namespace pj {
@@ -12,18 +15,37 @@ std::optional<std::string> echoOnly(std::string_view echo, std::int16_t& /*press
     return Decode(echo);
 }
 
+StatusValue noValue(std::string_view /*reply*/) {
+    return {};
+}
+
 }  // namespace
 
+// clang-format off
 const std::array<StatusQuery, 9> kStatusQueries{{
-    {"CR0", &echoOnly<decodeOperatingState>},
-    {"CR1", &echoOnly<decodeInputMode>},
-    {"CR4", &echoOnly<decodeOrientation>},
-    {"CR3", &echoOnly<decodeLampHours>},
-    {"CR6", &echoOnly<decodeTemperatures>},
-    {"CRA", &echoOnly<decodeMuteAndSignal>},
-    {"CR9", &echoOnly<decodeRawEcho>},
-    {"CR PRESSURE", &decodePressure},
-    {"CR7", &echoOnly<decodeLampMode>},
+    {"status.operating",    "status",    "CR0",         &echoOnly<decodeOperatingState>, &operatingStateValue, true},
+    {"status.input",        "mode",      "CR1",         &echoOnly<decodeInputMode>,      &inputModeValue,      true},
+    {"status.lamp-hours",   "lamp-time", "CR3",         &echoOnly<decodeLampHours>,      &lampHoursValue,      true},
+    {"status.orientation",  "setting",   "CR4",         &echoOnly<decodeOrientation>,    &orientationValue,    false},
+    {"status.temperatures", "temp",      "CR6",         &echoOnly<decodeTemperatures>,   &temperaturesValue,   true},
+    {"status.lamp-mode",    "lamp-mode", "CR7",         &echoOnly<decodeLampMode>,       &lampModeValue,       true},
+    {"status.mute",         "mute",      "CRA",         &echoOnly<decodeMuteAndSignal>,  &muteAndSignalValue,  true},
+    {"status.raw",          "raw",       "CR9",         &echoOnly<decodeRawEcho>,        &noValue,             false},
+    {"status.pressure",     "pressure",  "CR PRESSURE", &decodePressure,                 &pressureHpaValue,    false},
 }};
+// clang-format on
+
+const StatusQuery* findStatusQuery(std::string_view nameOrCommand) {
+    const auto* it = std::find_if(kStatusQueries.begin(), kStatusQueries.end(), [&](const auto& q) {
+        return q.name == nameOrCommand || q.shortName == nameOrCommand ||
+               q.command == nameOrCommand;
+    });
+    return it == kStatusQueries.end() ? nullptr : it;
+}
+
+StatusReading readStatus(const StatusQuery& query, std::string_view reply) {
+    std::int16_t pressure = 0;
+    return {query.decode(echoText(reply), pressure), query.value(reply)};
+}
 
 }  // namespace pj

@@ -21,7 +21,14 @@ TEST(CommandFile, OneCommandALineWithWaitsCommentsAndBlankLinesPassedOver) {
     for (std::size_t i = 0; i < want.size(); ++i) {
         const Step& s = (*steps)[i];
         EXPECT_EQ(std::tie(s.line, s.kind, s.text, s.waitMs), want[i]) << i;
+        EXPECT_EQ(s.command, nullptr);
     }
+
+    // A command's name stands for its command.
+    const auto named = parseCommandFile("picture.cinema\n", error);
+    ASSERT_TRUE(named) << error;
+    ASSERT_NE((*named)[0].command, nullptr);
+    EXPECT_EQ((*named)[0].command->text, "CF IMAGE CINEMA");
 }
 
 TEST(CommandFile, AMistakeAnywhereNamesItsLineAndNothingIsTaken) {
@@ -37,6 +44,8 @@ TEST(CommandFile, AMistakeAnywhereNamesItsLineAndNothingIsTaken) {
         {"C0\x01", "line 1: a command may contain printable"},
         {std::string(1025, 'C'), "line 1: a command may be at most 1024 characters"},
         {"# only a comment\n\n", "no command in the file"},
+        {"power.on\nshutter.clos",
+         "line 2: unknown command name \"shutter.clos\": did you mean shutter.close?"},
         {"", "no command in the file"},
     };
     for (const auto& c : cases) {

@@ -56,8 +56,31 @@ TEST_F(PjctlOnLine, QueryPrintsTheReadoutOfTheProjectorsCurrentState) {
 
     EXPECT_EQ(at({"--json", "query", "mute"}).out,
               R"({"command":"CRA","frame":"CRA\r","reply":"FF\r","echo":" F F CR ",)"
-              R"("readout":" Stand by"})"
+              R"("readout":" Stand by","video_mute":null,"audio_mute":null,"signal":"standby"})"
               "\n");
+}
+
+TEST_F(PjctlOnLine, CommandsGoByNameAndQueriesGiveTheirValues) {
+    const Outcome named = at({"send", "power.on"});
+    EXPECT_EQ(named.status, kExitOk) << named.err;
+    EXPECT_EQ(named.out, " ACK \n");
+    ASSERT_EQ(server.frames().size(), 1u);
+    EXPECT_EQ(server.frames()[0].text, "C00");
+
+    const Outcome unknown = at({"send", "power.onn"});
+    EXPECT_EQ(unknown.status, kExitBadArgument);
+    EXPECT_NE(unknown.err.find("did you mean power.on"), std::string::npos) << unknown.err;
+    EXPECT_EQ(server.frames().size(), 1u);
+
+    EXPECT_EQ(at({"--json", "query", "status.lamp-hours"}).out,
+              R"({"command":"CR3","frame":"CR3\r","reply":"01234\r","echo":" 0 1 2 3 4 CR ",)"
+              R"("readout":" 0 1 2 3 4 CR  Hour Use","lamp_hours":1234})"
+              "\n");
+    const Outcome list = pjctl({"--json", "commands"});
+    EXPECT_EQ(list.status, kExitOk);
+    EXPECT_TRUE(list.out.starts_with(
+        R"([{"name":"power.on","text":"C00","kind":"one-shot","group":"POWER"},)"))
+        << list.out.substr(0, 100);
 }
 
 TEST_F(PjctlOnLine, SendFramesTheTextWithTheAddressAndPrintsTheEchoOfTheReply) {

@@ -63,6 +63,11 @@ TEST(Arguments, MistakesAreRefusedWithAMessageThatNamesThem) {
         {{"--address", "all", "--confirm", "query", "status"}, "--confirm does not apply"},
         {{"run"}, "run takes one operand"},
         {{"status", "1"}, "status takes no operand"},
+        // Commands by name: one not known is refused with the nearest names.
+        {{"send", "power.of"}, "unknown command name \"power.of\": did you mean power.off"},
+        {{"hold", "zoom.inn", "--for", "9", "--every", "5"}, "did you mean zoom.in"},
+        {{"commands", "power"}, "commands takes no operand"},
+        {{"--port", "/dev/ttyS0", "commands"}, "--port does not apply to commands"},
     };
     for (const Bad& bad : cases) {
         std::string error;
@@ -87,18 +92,18 @@ TEST(Arguments, OptionsGoAnywhereAndTextMayFollowADoubleDash) {
     EXPECT_EQ(hold->text, "C47");
     EXPECT_EQ(hold->holdForMs, 1000);
     EXPECT_EQ(hold->holdEveryMs, 105);
-    EXPECT_EQ(hold->address->option, ControlId::Option4);
+    EXPECT_EQ(hold->address->number, kEveryAddress);
     EXPECT_EQ(hold->port, "tcp://pj:4001");
     EXPECT_EQ(hold->baud, 9600);
 
     const auto send = parseArguments({"send", "--", "-1"}, error);
     ASSERT_TRUE(send) << error;
     EXPECT_EQ(send->text, "-1");
-    EXPECT_EQ(send->address->option, ControlId::Option3);
+    EXPECT_EQ(send->address->number, kNoAddress);
 
     const auto query = parseArguments({"--json", "query", "CR PRESSURE"}, error);
     ASSERT_TRUE(query) << error;
-    EXPECT_EQ(query->query->name, "pressure");
+    EXPECT_EQ(query->query->shortName, "pressure");
     EXPECT_TRUE(query->json);
 
     const auto confirmAll = parseArguments({"--address", "all", "--confirm", "send", "C01"}, error);
@@ -117,6 +122,12 @@ TEST(Arguments, OptionsGoAnywhereAndTextMayFollowADoubleDash) {
     EXPECT_EQ(run->timeoutMs, 100);
     EXPECT_EQ(run->gapMs, 0);
     EXPECT_EQ(run->logPath, "night.jsonl");
+
+    const auto named = parseArguments({"send", "input.2.rgb"}, error);
+    ASSERT_TRUE(named) << error;
+    ASSERT_NE(named->command, nullptr);
+    EXPECT_EQ(named->command->name, "input.2.rgb");
+    EXPECT_EQ(named->text, "CF INPUT2 ANALOG");
 
     const auto help = parseArguments({"query", "--help"}, error);
     ASSERT_TRUE(help);

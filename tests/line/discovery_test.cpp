@@ -31,6 +31,10 @@ TEST(Discovery, ASwitchAndSensorsPerProjectorReadingTheStateJson) {
         {"homeassistant/sensor/pjline_booth/p1_lamp_hours/config", "Lamp hours", "h", "duration"},
         {"homeassistant/sensor/pjline_booth/p1_lamp_mode/config", "Lamp mode", "<absent>",
          "<absent>"},
+        {"homeassistant/binary_sensor/pjline_booth/p1_lamp_1/config", "Lamp 1", "<absent>",
+         "light"},
+        {"homeassistant/binary_sensor/pjline_booth/p1_lamp_2/config", "Lamp 2", "<absent>",
+         "light"},
         {"homeassistant/sensor/pjline_booth/p1_temperature_1/config", "Temperature S1",
          "\xC2\xB0"
          "C",
@@ -47,13 +51,17 @@ TEST(Discovery, ASwitchAndSensorsPerProjectorReadingTheStateJson) {
          "\xC2\xB0"
          "C",
          "temperature"},
-        {"homeassistant/sensor/pjline_booth/p1_mute/config", "Mute", "<absent>", "<absent>"},
+        {"homeassistant/binary_sensor/pjline_booth/p1_video_mute/config", "Video mute", "<absent>",
+         "<absent>"},
+        {"homeassistant/binary_sensor/pjline_booth/p1_audio_mute/config", "Audio mute", "<absent>",
+         "<absent>"},
+        {"homeassistant/sensor/pjline_booth/p1_signal/config", "Signal", "<absent>", "<absent>"},
     };
     const std::vector<RetainedMessage> configs = discoveryConfigs(names, 1);
     ASSERT_EQ(configs.size(), std::size(rows));
 
     ProjectorState known;
-    known.power = "on";
+    known.operatingState = OperatingState::On;
     const std::optional<Json> state = JsonReader::parse(stateJson(known));
     ASSERT_TRUE(state);
 

@@ -232,7 +232,7 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     const std::string power = "homeassistant/switch/pjline_booth/p1_power/config";
     const auto allThere = [&](const Subscriber& sub) {
         return sub.has(status, "online") && sub.find(state) != nullptr &&
-               sub.count("homeassistant/") == 10;
+               sub.count("homeassistant/") == 14;
     };
     {
         Subscriber sub(loop, broker.port());
@@ -258,6 +258,9 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
         ASSERT_TRUE(runUntil(
             loop, [&] { return sub.find(state)->payload.find("cooling") != std::string::npos; }));
         EXPECT_EQ(line.frames.front(), "A001CF VMUTE CLOSE");
+        // A command by its name.
+        publish(broker.port(), "pjline/booth/1/set", {"-m", "input.2"});
+        ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C06"); }));
 
         // What is not a command is refused, and nothing goes to the line.
         struct Refused {

@@ -125,7 +125,7 @@ TEST(Poller, SendsNothingWhileTheLineIsBusyOrDownAndGoesOnOnceItIsFree) {
     }
 }
 
-TEST(Poller, TurnsTheDecodersTextIntoStateFields) {
+TEST(Poller, TurnsTheRepliesValuesIntoStateFields) {
     PollRig rig({2});
     rig.line.replies = onReplies("A002");
     rig.poller->start();
@@ -133,10 +133,10 @@ TEST(Poller, TurnsTheDecodersTextIntoStateFields) {
     ASSERT_EQ(rig.published.size(), 1u);
     EXPECT_EQ(rig.published[0].address, 2);
     EXPECT_EQ(rig.published[0].json,
-              R"({"power":"on","operating_state":"Power ON","input":2,"lamp_hours":1234,)"
-              R"("lamp_mode":"No1,2 ON : 2 Lamp mode",)"
-              R"("temperatures":{"s1":25,"s2":30.5,"s3":40.1,"s4":35.2},)"
-              R"("mute":"Video mute ON","responding":true})");
+              R"({"power":"on","operating_state":"on","input":2,"lamp_hours":1234,)"
+              R"("lamps":[true,true],"lamp_mode":"dual",)"
+              R"("temperatures":{"s1":25.0,"s2":30.5,"s3":40.1,"s4":35.2},)"
+              R"("video_mute":true,"audio_mute":false,"signal":"present","responding":true})");
 
     // Each answer on its own: the field it makes.
     struct Row {
@@ -145,28 +145,29 @@ TEST(Poller, TurnsTheDecodersTextIntoStateFields) {
         const char* field;  // a piece of the state JSON
     };
     const Row rows[] = {
-        {"CR0", "80\r", R"("power":"off","operating_state":"Stand by")"},
-        {"CR0", "40\r", R"("power":"warming","operating_state":"Count down")"},
-        {"CR0", "20\r", R"("power":"cooling","operating_state":"Cooling down")"},
-        {"CR0", "10\r", R"("power":"fault","operating_state":"Power Fail")"},
-        {"CR0", "24\r", R"("power":"off")"},
+        {"CR0", "80\r", R"("power":"off","operating_state":"standby")"},
+        {"CR0", "40\r", R"("power":"warming","operating_state":"warming")"},
+        {"CR0", "20\r", R"("power":"cooling","operating_state":"cooling")"},
+        {"CR0", "10\r", R"("power":"fault","operating_state":"power_failure")"},
+        {"CR0", "24\r",
+         R"("power":"off","operating_state":"power_management_temperature_warning")"},
         {"CR0", "99\r", R"("power":null,"operating_state":null)"},  // no such code
         {"CR1", "5\r", R"("input":5)"},
         {"CR1", "7\r", R"("input":null)"},
         {"CR3", "99999\r", R"("lamp_hours":99999)"},
         {"CR3", "\r", R"("lamp_hours":null)"},
-        {"CR6", "-10.5  99.9   0.0   12.5\r", R"({"s1":-10.5,"s2":99.9,"s3":0,"s4":12.5})"},
+        {"CR6", "-10.5  99.9   0.0   12.5\r", R"({"s1":-10.5,"s2":99.9,"s3":0.0,"s4":12.5})"},
         {"CR6", "  1.0  ---   3.0  4.0\r", R"("s2":null)"},
-        {"CR7", "22\r", R"j("lamp_mode":"No2 ON : 1 Lamp mode(No2 USE)")j"},
-        {"CRA", "FF\r", R"("mute":"Stand by")"},
-        {"CRA", "80\r", R"("mute":"No signal")"},
+        {"CR7", "22\r", R"("lamps":[false,true],"lamp_mode":"lamp2")"},
+        {"CRA", "FF\r", R"("video_mute":null,"audio_mute":null,"signal":"standby")"},
+        {"CRA", "80\r", R"("video_mute":null,"audio_mute":null,"signal":"none")"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.query) + " " + row.reply);
         ProjectorState state;
-        for (const PolledQuery& query : kPolledQueries) {
-            if (query.command == row.query) {
-                applyAnswer(query, row.reply, state);
+        for (const StatusQuery* query : polledQueries()) {
+            if (query->command == row.query) {
+                applyAnswer(*query, row.reply, state);
             }
         }
         const std::string json = stateJson(state);

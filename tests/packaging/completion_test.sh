@@ -14,6 +14,13 @@ touch "$dev"/{ttyS0,ttyS1,ttyUSB0,ttyACM0,tty0,null} "$files"/{log.txt,list,nigh
 ln -s ../../ttyUSB0 "$dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"
 export PJCTL_COMPLETION_DEV=$dev
 
+# The command names come from "pjctl commands"; a few of its lines stand in for it here.
+pjctl() {
+    [[ $1 == commands ]] && printf '%s\t%s\t%s\t%s\n' \
+        power.on C00 one-shot POWER power.off C01 one-shot POWER \
+        zoom.in C47 hold zoom zoom.out C46 hold zoom status.operating CR0 query status
+}
+
 # shellcheck source=/dev/null
 source "$completion"
 if [[ $(complete -p pjctl 2>/dev/null) != *"-F _pjctl"* ]]; then
@@ -23,7 +30,7 @@ fi
 
 # words on the line  =>  the completions expected
 cases=(
-    "pjctl ''                     => send query hold ports decode doctor status run"
+    "pjctl ''                     => send query hold ports decode doctor status run commands"
     "pjctl s                      => send status"
     "pjctl --b                    => --baud"
     "pjctl --                     => --port --baud --address --json --log --timeout --gap
@@ -42,6 +49,11 @@ cases=(
     "pjctl --baud = 9600 q        => query"
     "pjctl query status ''        => "
     "pjctl send ''                => "
+    "pjctl send power.o           => power.on power.off"
+    "pjctl --address 2 send C0    => "
+    "pjctl hold zo                => zoom.in zoom.out"
+    "pjctl hold p                 => "
+    "pjctl c                      => commands"
     "pjctl -- -                   => "
     "pjctl --port ''              => \$dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0
                                      \$dev/ttyS0 \$dev/ttyS1 \$dev/ttyUSB0 \$dev/ttyACM0"

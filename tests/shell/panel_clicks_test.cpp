@@ -48,7 +48,7 @@ TEST(PanelClicks, EveryCommandButtonSendsItsFrameFromItsPlaceInTheWindow) {
         oneShot.emplace_back(e.control, e.command);
     }
     for (const QueryButton& b : kQueryButtons) {
-        oneShot.emplace_back(b.control, b.command);
+        oneShot.emplace_back(b.control, findStatusQuery(b.query)->command);
     }
     for (const ControlId option : {ControlId::Option3, ControlId::Option7}) {
         QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at(option));

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/form.h"
+#include "protocol/catalogue.h"
 #include "qtio/headless_panel.h"
 #include "shell/event_loop.h"
 #include "sim/line_server.h"
@@ -141,7 +142,8 @@ int queries(int minutes) {
         if (!ended() || echo == pj::kNoReplyMark) {
             ++lost;
             good = false;
-        } else if (auto [it, first] = reference.emplace(query.command, readout);
+        } else if (auto [it, first] =
+                       reference.emplace(pj::findStatusQuery(query.query)->command, readout);
                    readout.empty() || (!first && it->second != readout)) {
             ++misdecoded;
             good = false;
@@ -150,7 +152,8 @@ int queries(int minutes) {
         }
         if (!good) {
             std::fprintf(stderr, "at %lld ms: %s after %lld ms: echo \"%s\" readout \"%s\"\n",
-                         static_cast<long long>(run.elapsed()), std::string(query.command).c_str(),
+                         static_cast<long long>(run.elapsed()),
+                         std::string(pj::findStatusQuery(query.query)->command).c_str(),
                          static_cast<long long>(took), echo.c_str(), readout.c_str());
         }
         memory.sample();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/echo.h"
+#include "protocol/catalogue.h"
 #include "status/queries.h"
 #include "support/control_print.h"
 
@@ -185,8 +186,9 @@ TEST(StatusDecode, OnlyTheExactFrameUnderTheCurrentAddressIsDecoded) {
         }
     }
     for (const QueryButton& button : kQueryButtons) {
-        EXPECT_TRUE(std::any_of(onePerQuery.begin(), onePerQuery.end(),
-                                [&](const Case& c) { return c.query == button.command; }))
+        EXPECT_TRUE(std::any_of(
+            onePerQuery.begin(), onePerQuery.end(),
+            [&](const Case& c) { return c.query == findStatusQuery(button.query)->command; }))
             << button.control << " sends a query that is not decoded";
     }
 }
