@@ -15,7 +15,7 @@ constexpr char kAck = '\x06';
 // The longest an exchange may take before it is given up: beyond the longest reply window.
 constexpr int kExchangeGiveUpMs = 10000;
 // The longest an opening of a network port may take.
-constexpr int kOpenGiveUpMs = posix::TcpTransport::kConnectTimeoutMs + 1000;
+constexpr int kOpenGiveUpMs = kTcpConnectTimeoutMs + 1000;
 
 // A projector answers a command with a line ending in a carriage return, or with an ACK.
 bool answerComplete(std::string_view received) {

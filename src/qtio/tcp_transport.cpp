@@ -18,9 +18,10 @@ std::optional<TcpEndpoint> parseTcpDevice(const QString& device, QString* error)
 TcpTransport::TcpTransport(TcpEndpoint endpoint)
     : StreamSocketTransport(endpointName(endpoint)), endpoint_(std::move(endpoint)) {
     connectTimeout_.setSingleShot(true);
-    connectTimeout_.setInterval(kConnectTimeoutMs);
+    connectTimeout_.setInterval(kTcpConnectTimeoutMs);
     QObject::connect(&connectTimeout_, &QTimer::timeout, &socket_,
-                     [this] { failed(QStringLiteral("the connection timed out")); });
+                     [this] { failed(QString::fromUtf8(kTcpConnectTimedOut.data(),
+                                               static_cast<qsizetype>(kTcpConnectTimedOut.size()))); });
 }
 
 void TcpTransport::connectSocket() {
