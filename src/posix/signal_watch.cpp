@@ -26,16 +26,16 @@ extern "C" void wake(int) {
 
 }  // namespace
 
-SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
+SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
                          std::function<void()> onSignal)
-    : SignalWatch(signals, std::move(onSignal)) {
+    : SignalWatch(taken, std::move(onSignal)) {
     if (readFd_ >= 0) {
         loop_ = &loop;
         watch_ = loop.watch(readFd_, POLLIN, [this](short) { takeSignals(); });
     }
 }
 
-SignalWatch::SignalWatch(std::initializer_list<int> signals, std::function<void()> onSignal)
+SignalWatch::SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal)
     : onSignal_(std::move(onSignal)) {
     std::array<int, 2> fds{};
     if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -50,7 +50,7 @@ SignalWatch::SignalWatch(std::initializer_list<int> signals, std::function<void(
     sigemptyset(&action.sa_mask);
     // Calls under way elsewhere (a toolkit's reads and writes) go on rather than fail.
     action.sa_flags = SA_RESTART;
-    for (const int signal : signals) {
+    for (const int signal : taken) {
         Previous before{signal, {}};
         if (::sigaction(signal, nullptr, &before.action) != 0 ||
             before.action.sa_handler == SIG_IGN) {

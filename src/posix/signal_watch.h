@@ -18,9 +18,8 @@ namespace pj::posix {
 // takeSignals() when it is readable.
 class SignalWatch {
   public:
-    SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
-                std::function<void()> onSignal);
-    SignalWatch(std::initializer_list<int> signals, std::function<void()> onSignal);
+    SignalWatch(EventLoop& loop, std::initializer_list<int> taken, std::function<void()> onSignal);
+    SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal);
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
     ~SignalWatch();

@@ -19,9 +19,10 @@ TcpTransport::TcpTransport(TcpEndpoint endpoint)
     : StreamSocketTransport(endpointName(endpoint)), endpoint_(std::move(endpoint)) {
     connectTimeout_.setSingleShot(true);
     connectTimeout_.setInterval(kTcpConnectTimeoutMs);
-    QObject::connect(&connectTimeout_, &QTimer::timeout, &socket_,
-                     [this] { failed(QString::fromUtf8(kTcpConnectTimedOut.data(),
-                                               static_cast<qsizetype>(kTcpConnectTimedOut.size()))); });
+    QObject::connect(&connectTimeout_, &QTimer::timeout, &socket_, [this] {
+        failed(QString::fromUtf8(kTcpConnectTimedOut.data(),
+                                 static_cast<qsizetype>(kTcpConnectTimedOut.size())));
+    });
 }
 
 void TcpTransport::connectSocket() {
