@@ -36,22 +36,11 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// Waits until `done` holds, looking again every few milliseconds, at most `deadline`.
-inline bool waitFor(const std::function<bool()>& done, Clock::duration deadline = kDeadline) {
-    const auto until = Clock::now() + deadline;
-    while (!done()) {
-        if (Clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 using pj::test::freePort;
 using pj::test::Process;
 using pj::test::Ran;
 using pj::test::runToEnd;
+using pj::test::waitFor;
 
 // A plain client of the line on a blocking socket: what a script or a device server's
 // client would be.

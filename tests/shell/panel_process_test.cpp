@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/process.h"
@@ -21,6 +20,7 @@ namespace pj {
 namespace {
 
 using namespace std::chrono_literals;
+using test::waitFor;
 
 // Whether the terminal at `path` is held exclusively by its opener.
 bool heldExclusively(const std::string& path) {
@@ -40,17 +40,6 @@ test::Launch panelLaunch(const std::vector<std::string>& args) {
     all.insert(all.end(), args.begin(), args.end());
     return std::move(
         test::Launch(all).errors(test::Stream::pipe()).environment("QT_QPA_PLATFORM=offscreen"));
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 TEST(PanelProcess, EndedBySignalItClosesItsPortAndLeavesNoLockBehind) {

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,6 +93,61 @@ int opened(const Stream& stream, bool input, int* readEnd) {
     return -1;
 }
 
+// The standard streams `given` (standard error as the output when `errToOut`).
+int streamFor(const std::array<int, 3>& given, int stream, bool errToOut) {
+    return stream == 2 && errToOut ? given[1] : given[stream];
+}
+
+pid_t spawn(const std::string& path, const std::vector<char*>& argv, const std::vector<char*>& envp,
+            const std::array<int, 3>& given, bool errToOut) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int stream = 0; stream < 3; ++stream) {
+        posix_spawn_file_actions_adddup2(&actions, streamFor(given, stream, errToOut), stream);
+    }
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
+}
+
+// The same as another user, which posix_spawn cannot do: the test's memory is copied.
+pid_t forkAs(uid_t user, const std::string& path, const std::vector<char*>& argv,
+             const std::vector<char*>& envp, const std::array<int, 3>& given, bool errToOut) {
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+        return pid;
+    }
+    // The child: nothing here but calls that are safe after a fork.
+    for (int stream = 0; stream < 3; ++stream) {
+        ::dup2(streamFor(given, stream, errToOut), stream);
+    }
+    ::close_range(3, ~0U, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int s = 1; s < NSIG; ++s) {
+        ::signal(s, SIG_DFL);
+    }
+    if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
+        ::_exit(126);
+    }
+    ::execve(path.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+}
+
 std::string fileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -117,29 +173,8 @@ Process::Process(const Launch& launch) {
                              launch.errToOut ? -1 : opened(launch.err, false, &outputs_[1].fd)};
     const bool ready = given[0] >= 0 && given[1] >= 0 && (launch.errToOut || given[2] >= 0);
     if (ready && !args.empty()) {
-        pid_ = ::fork();
-    }
-    if (pid_ == 0) {
-        // The child: nothing here but calls that are safe after a fork.
-        for (int stream = 0; stream < 3; ++stream) {
-            ::dup2(stream == 2 && launch.errToOut ? given[1] : given[stream], stream);
-        }
-        ::close_range(3, ~0U, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int s = 1; s < NSIG; ++s) {
-            ::signal(s, SIG_DFL);
-        }
-        for (const int s : launch.ignored) {
-            ::signal(s, SIG_IGN);
-        }
-        if (launch.user && (::setgroups(0, nullptr) != 0 || ::setgid(*launch.user) != 0 ||
-                            ::setuid(*launch.user) != 0)) {
-            ::_exit(126);
-        }
-        ::execve(path.c_str(), argv.data(), envp.data());
-        ::_exit(127);
+        pid_ = launch.user ? forkAs(*launch.user, path, argv, envp, given, launch.errToOut)
+                           : spawn(path, argv, envp, given, launch.errToOut);
     }
     for (const int fd : given) {
         if (fd >= 0) {
@@ -280,6 +315,17 @@ Ran runToEnd(const std::vector<std::string>& args, const std::string& outputs) {
     Process p(args, outputs);
     const int status = p.wait();
     return {status, p.out(), p.err()};
+}
+
+bool waitFor(const std::function<bool()>& done, Process::Duration limit) {
+    const auto until = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 int freePort() {

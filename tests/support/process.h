@@ -1,9 +1,10 @@
 #pragma once
 
 // Programs started by the tests: the programs under test, the simulator, mosquitto and its
-// clients. Each runs with every signal at its default disposition and none blocked (but for
-// those it is told to ignore, as nohup would), nothing of the test's open but its three
-// standard streams, and is killed and reaped when its Process goes.
+// clients. Each runs with every signal at its default disposition and none blocked, nothing of
+// the test's open but its three standard streams, and is killed and reaped when its Process
+// goes. They start by posix_spawn, which does not copy the test's memory: a test that starts
+// programs in a loop does not hold up its own threads (a panel's timers) while it does.
 
 #include <sys/types.h>
 
@@ -51,11 +52,6 @@ struct Launch {
         settings.push_back(std::move(nameValue));
         return *this;
     }
-    // As nohup ignores SIGHUP.
-    Launch& ignoring(int signal) {
-        ignored.push_back(signal);
-        return *this;
-    }
     // As this user and its group alike, with no other groups.
     Launch& asUser(uid_t id) {
         user = id;
@@ -68,7 +64,6 @@ struct Launch {
     Stream err = Stream::null();
     bool errToOut = false;
     std::vector<std::string> settings;
-    std::vector<int> ignored;
     std::optional<uid_t> user;
 
   private:
@@ -139,6 +134,10 @@ struct Ran {
 Ran runToEnd(const Launch& launch, Process::Duration limit = Process::kDeadline);
 // `args` with their output and errors in the files `outputs`.out and `outputs`.err.
 Ran runToEnd(const std::vector<std::string>& args, const std::string& outputs);
+
+// Waits until `done` holds, looking again every few milliseconds, at most `limit`; says
+// whether it held.
+bool waitFor(const std::function<bool()>& done, Process::Duration limit = Process::kDeadline);
 
 // A TCP port nobody listens on now, on the loopback interface.
 int freePort();
