@@ -17,6 +17,7 @@
 #include "line/discovery.h"
 #include "line/mqtt_bridge.h"
 #include "line/projector_state.h"
+#include "support/mosquitto.h"
 
 #include <algorithm>
 #include <atomic>
@@ -46,7 +47,6 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -352,7 +352,8 @@ class Watcher {
     bool measuring_ = false;
 };
 
-// The broker: a mosquitto of this program's own on 127.0.0.1, or one already running.
+// The broker: a mosquitto of this program's own on 127.0.0.1 (the tests' own), or one
+// already running.
 class Broker {
   public:
     Broker(const Options& options) : options_(options) {
@@ -360,55 +361,31 @@ class Broker {
             pid_ = options.brokerPid;
             return;
         }
-        char dir[] = "/tmp/pjbrokerload.XXXXXX";
-        if (::mkdtemp(dir) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        dir_ = dir;
-        config_ = dir_ + "/mosquitto.conf";
-        std::ofstream(config_) << "listener " << options.port << " 127.0.0.1\n"
-                               << "allow_anonymous true\npersistence false\n"
-                               << "log_dest stderr\nlog_type error\nlog_type warning\n";
+        pj::test::Mosquitto::Options broker;
+        broker.port = options.port;
+        broker.program = options.mosquitto;
+        broker.config = "log_dest stderr\nlog_type error\nlog_type warning\n";
+        broker.err = pj::test::Stream::descriptor(STDERR_FILENO);
+        own_ = std::make_unique<pj::test::Mosquitto>(std::move(broker));
         start();
-    }
-    ~Broker() {
-        if (options_.brokerPid == 0) {
-            stop();
-            std::remove(config_.c_str());
-            ::rmdir(dir_.c_str());
-        }
     }
     Broker(const Broker&) = delete;
     Broker& operator=(const Broker&) = delete;
 
-    bool owned() const { return options_.brokerPid == 0; }
+    bool owned() const { return own_ != nullptr; }
 
+    // Up once it takes a connection.
     void start() {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl(options_.mosquitto.c_str(), options_.mosquitto.c_str(), "-c", config_.c_str(),
-                    static_cast<char*>(nullptr));
-            std::perror(options_.mosquitto.c_str());
-            ::_exit(127);
+        if (!own_->start(std::chrono::seconds(10))) {
+            std::fprintf(stderr, "the broker did not come up on port %d\n", options_.port);
+            std::exit(1);
         }
-        // Up once it takes a connection.
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!accepts()) {
-            if (Clock::now() > deadline) {
-                std::fprintf(stderr, "the broker did not come up on port %d\n", options_.port);
-                std::exit(1);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        pid_ = own_->pid();
     }
 
     void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = 0;
-        }
+        own_->stop();
+        pid_ = 0;
     }
 
     // CPU seconds used so far (user and system), from /proc/PID/stat.
@@ -443,20 +420,8 @@ class Broker {
     }
 
   private:
-    bool accepts() const {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        return ok;
-    }
-
     const Options& options_;
-    std::string dir_;
-    std::string config_;
+    std::unique_ptr<pj::test::Mosquitto> own_;
     pid_t pid_ = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,8 @@
 #include <map>
 #include <ostream>
 #include <system_error>
+
+#include <nlohmann/json.hpp>
 
 #include "ctl/ctl.h"
 #include "ctl/output.h"
@@ -452,60 +455,90 @@ void printText(std::ostream& out, const Findings& findings, const Verdict& verdi
     out << "Next:     " << verdict.next << "\n";
 }
 
+using Json = nlohmann::ordered_json;
+
+// Bytes off the line: each byte the character of its code, as the line log's "ascii" has
+// them, so that no byte is lost to text decoding.
+Json lineBytes(std::string_view bytes) {
+    std::string characters;
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 0x80) {
+            characters += c;
+        } else {
+            characters += static_cast<char>(0xC0 | (code >> 6));
+            characters += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return characters;
+}
+
+template <class T>
+Json orNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
 void printJson(std::ostream& out, const Findings& findings, const Verdict& verdict) {
-    out << "{\"port\":" << jsonString(findings.port)
-        << ",\"device\":" << jsonString(findings.device) << ",\"problem\":"
-        << (findings.problem == PortProblem::None
-                ? std::string("null")
-                : jsonString(kProblemNames[static_cast<std::size_t>(findings.problem)]))
-        << ",\"reason\":" << jsonString(findings.reason);
+    Json report{
+        {"port", findings.port},
+        {"device", findings.device},
+        {"problem", findings.problem == PortProblem::None
+                        ? Json(nullptr)
+                        : Json(kProblemNames[static_cast<std::size_t>(findings.problem)])},
+        {"reason", findings.reason},
+    };
     if (!findings.group.empty()) {
-        out << ",\"group\":" << jsonString(findings.group)
-            << ",\"mode\":" << jsonString(modeText(findings.mode))
-            << ",\"user\":" << jsonString(findings.user)
-            << ",\"in_group\":" << (findings.inGroupNow ? "true" : "false")
-            << ",\"in_group_listed\":" << (findings.inGroupListed ? "true" : "false");
+        report["group"] = findings.group;
+        report["mode"] = modeText(findings.mode);
+        report["user"] = findings.user;
+        report["in_group"] = findings.inGroupNow;
+        report["in_group_listed"] = findings.inGroupListed;
     }
-    out << ",\"holders\":[";
-    for (std::size_t i = 0; i < findings.holders.size(); ++i) {
-        out << (i > 0 ? "," : "") << "{\"pid\":" << findings.holders[i].pid
-            << ",\"name\":" << jsonString(findings.holders[i].name) << "}";
+    Json holders = Json::array();
+    for (const Holder& holder : findings.holders) {
+        holders.push_back({{"pid", holder.pid}, {"name", holder.name}});
     }
-    out << "],\"available\":[";
-    for (std::size_t i = 0; i < findings.available.size(); ++i) {
-        out << (i > 0 ? "," : "") << jsonString(findings.available[i].device);
+    report["holders"] = std::move(holders);
+    Json available = Json::array();
+    for (const SerialPortFacts& port : findings.available) {
+        available.push_back(port.device);
     }
-    out << "],\"adapter\":";
+    report["available"] = std::move(available);
+    Json adapter = nullptr;
     if (findings.facts && findings.facts->usb()) {
         const SerialPortFacts& p = *findings.facts;
-        out << "{\"vid_pid\":" << jsonString(p.vendorId + ":" + p.productId)
-            << ",\"description\":" << jsonString(p.description())
-            << ",\"serial\":" << jsonString(p.serialNumber)
-            << ",\"driver\":" << jsonString(p.driver) << ",\"by_id\":[";
-        for (std::size_t i = 0; i < p.byId.size(); ++i) {
-            out << (i > 0 ? "," : "") << jsonString(p.byId[i]);
-        }
-        out << "],\"latency_timer_ms\":"
-            << (p.latencyTimerMs ? std::to_string(*p.latencyTimerMs) : std::string("null"))
-            << ",\"udev_rule\":"
-            << (latencyAdvice(p) ? jsonString(kFtdiLatencyRule) : std::string("null")) << "}";
-    } else {
-        out << "null";
+        adapter = {
+            {"vid_pid", p.vendorId + ":" + p.productId},
+            {"description", p.description()},
+            {"serial", p.serialNumber},
+            {"driver", p.driver},
+            {"by_id", p.byId},
+            {"latency_timer_ms", orNull(p.latencyTimerMs)},
+            {"udev_rule", latencyAdvice(p) ? Json(kFtdiLatencyRule) : Json(nullptr)},
+        };
     }
-    out << ",\"tries\":[";
-    for (std::size_t i = 0; i < findings.tries.size(); ++i) {
-        const ProbeTry& t = findings.tries[i];
-        std::array<char, 32> ms{};
-        std::snprintf(ms.data(), ms.size(), "%.3f", t.ms);
-        out << (i > 0 ? "," : "") << "{\"baud\":" << t.baud
-            << ",\"address\":" << jsonString(t.address)
-            << ",\"result\":" << jsonString(tryResultName(t.result))
-            << ",\"frame\":" << jsonString(t.frame) << ",\"reply\":" << jsonOptional(t.reply)
-            << ",\"readout\":" << jsonOptional(t.readout)
-            << ",\"ms\":" << (t.reply ? std::string(ms.data()) : std::string("null")) << "}";
+    report["adapter"] = std::move(adapter);
+    Json tries = Json::array();
+    for (const ProbeTry& t : findings.tries) {
+        // Milliseconds to the microsecond.
+        const double ms = std::round(t.ms * 1000) / 1000;
+        tries.push_back({
+            {"baud", t.baud},
+            {"address", t.address},
+            {"result", tryResultName(t.result)},
+            {"frame", lineBytes(t.frame)},
+            {"reply", t.reply ? lineBytes(*t.reply) : Json(nullptr)},
+            {"readout", orNull(t.readout)},
+            {"ms", t.reply ? Json(ms) : Json(nullptr)},
+        });
     }
-    out << "],\"verdict\":" << jsonString(verdict.text) << ",\"next\":" << jsonString(verdict.next)
-        << ",\"exit\":" << verdict.exitStatus << "}\n";
+    report["tries"] = std::move(tries);
+    report["verdict"] = verdict.text;
+    report["next"] = verdict.next;
+    report["exit"] = verdict.exitStatus;
+    // ASCII only, as a script's terminal may want it; a name that is not UTF-8 is mended
+    // rather than refused.
+    out << report.dump(-1, ' ', true, Json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace

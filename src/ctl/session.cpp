@@ -12,7 +12,7 @@ namespace {
 // The longest an exchange may take before it is given up: beyond the longest reply window.
 constexpr int kExchangeGiveUpMs = 10000;
 // The longest an opening of a network port may take.
-constexpr int kOpenGiveUpMs = posix::TcpTransport::kConnectTimeoutMs + 1000;
+constexpr int kOpenGiveUpMs = kTcpConnectTimeoutMs + 1000;
 
 }  // namespace
 

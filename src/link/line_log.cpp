@@ -28,6 +28,9 @@ std::string utcNow() {
 
 }  // namespace
 
+// The record's lines are written here rather than by a JSON library: the times keep their
+// three decimals and every byte of the line its own escape (\u00FF, never a decoding of the
+// bytes as UTF-8), so the lines stay as they have always been for scripts that read them.
 std::string jsonString(std::string_view bytes) {
     std::string out = "\"";
     for (const char c : bytes) {

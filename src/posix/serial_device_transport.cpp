@@ -4,12 +4,13 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
+
+#include "posix/terminal.h"
 
 namespace pj::posix {
 
@@ -17,42 +18,6 @@ namespace {
 
 std::string errorText(int error) {
     return std::strerror(error);
-}
-
-std::optional<speed_t> toSpeed(int baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return std::nullopt;
-    }
-}
-
-tcflag_t dataBits(int bits) {
-    switch (bits) {
-        case 5:
-            return CS5;
-        case 6:
-            return CS6;
-        case 7:
-            return CS7;
-        default:
-            return CS8;
-    }
 }
 
 }  // namespace
@@ -109,51 +74,7 @@ SerialResult SerialDeviceTransport::applySettings(const LineParams& params) {
 }
 
 SerialResult SerialDeviceTransport::configure() {
-    const std::optional<speed_t> speed = toSpeed(params_.baud);
-    if (!speed) {
-        return SerialResult::failed("Unsupported baud rate");
-    }
-    termios tio{};
-    if (::tcgetattr(fd_, &tio) != 0) {
-        return SerialResult::failed(errorText(errno));
-    }
-    ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
-    tio.c_cflag |= dataBits(params_.dataBits);
-    if (params_.stopBits == 2) {
-        tio.c_cflag |= CSTOPB;
-    }
-    switch (params_.parity) {
-        case 'E':
-            tio.c_cflag |= PARENB;
-            break;
-        case 'O':
-            tio.c_cflag |= PARENB | PARODD;
-            break;
-#ifdef CMSPAR
-        case 'M':
-            tio.c_cflag |= PARENB | PARODD | CMSPAR;
-            break;
-        case 'S':
-            tio.c_cflag |= PARENB | CMSPAR;
-            break;
-#endif
-        default:
-            break;
-    }
-    if (params_.parity != 'N') {
-        tio.c_iflag |= INPCK;
-    }
-    // With the descriptor non-blocking, an empty line reads as EAGAIN, a hung-up one as 0.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, *speed) != 0 || ::cfsetospeed(&tio, *speed) != 0 ||
-        ::tcsetattr(fd_, TCSANOW, &tio) != 0) {
-        return SerialResult::failed(errorText(errno));
-    }
-    return SerialResult::done();
+    return setRawLine(fd_, params_);
 }
 
 SerialResult SerialDeviceTransport::write(std::string_view bytes) {

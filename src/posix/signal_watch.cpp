@@ -26,9 +26,17 @@ extern "C" void wake(int) {
 
 }  // namespace
 
-SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
+SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
                          std::function<void()> onSignal)
-    : loop_(loop), onSignal_(std::move(onSignal)) {
+    : SignalWatch(taken, std::move(onSignal)) {
+    if (readFd_ >= 0) {
+        loop_ = &loop;
+        watch_ = loop.watch(readFd_, POLLIN, [this](short) { takeSignals(); });
+    }
+}
+
+SignalWatch::SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal)
+    : onSignal_(std::move(onSignal)) {
     std::array<int, 2> fds{};
     if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
         return;  // left to the signals' own dispositions
@@ -36,19 +44,13 @@ SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
     readFd_ = fds[0];
     gWakeFd = fds[1];
     gCaught = 0;
-    watch_ = loop_.watch(readFd_, POLLIN, [this](short) {
-        std::array<char, 64> drain{};
-        while (::read(readFd_, drain.data(), drain.size()) > 0) {
-        }
-        if (onSignal_) {
-            onSignal_();
-        }
-    });
 
     struct sigaction action {};
     action.sa_handler = wake;
     sigemptyset(&action.sa_mask);
-    for (const int signal : signals) {
+    // Calls under way elsewhere (a toolkit's reads and writes) go on rather than fail.
+    action.sa_flags = SA_RESTART;
+    for (const int signal : taken) {
         Previous before{signal, {}};
         if (::sigaction(signal, nullptr, &before.action) != 0 ||
             before.action.sa_handler == SIG_IGN) {
@@ -65,10 +67,21 @@ SignalWatch::~SignalWatch() {
         ::sigaction(before.signal, &before.action, nullptr);
     }
     if (readFd_ >= 0) {
-        loop_.unwatch(watch_);
+        if (loop_ != nullptr) {
+            loop_->unwatch(watch_);
+        }
         ::close(readFd_);
         ::close(gWakeFd);
         gWakeFd = -1;
+    }
+}
+
+void SignalWatch::takeSignals() {
+    std::array<char, 64> drain{};
+    while (::read(readFd_, drain.data(), drain.size()) > 0) {
+    }
+    if (onSignal_) {
+        onSignal_();
     }
 }
 

@@ -9,18 +9,26 @@
 
 namespace pj::posix {
 
-// Signals taken in by the event loop: the handler only writes a byte to a pipe the loop
-// watches, and on its next turn the loop calls `onSignal`. A signal whose disposition was to
-// be ignored (as nohup leaves SIGHUP) stays ignored. One at a time in a process; the
-// dispositions before it come back when it is destroyed.
+// Signals turned into a wake-up of an event loop: the handler only writes a byte to a pipe
+// and the loop, seeing its read end readable, calls `onSignal` on its next turn. A signal
+// whose disposition was to be ignored (as nohup leaves SIGHUP) stays ignored. One at a time
+// in a process; the dispositions before it come back when it is destroyed.
+//
+// On this event loop, give the loop; on another (Qt's), watch fd() for reading there and call
+// takeSignals() when it is readable.
 class SignalWatch {
   public:
-    SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
-                std::function<void()> onSignal);
+    SignalWatch(EventLoop& loop, std::initializer_list<int> taken, std::function<void()> onSignal);
+    SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal);
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
     ~SignalWatch();
 
+    // The pipe's read end, readable once a signal came; -1 when there is none (the signals
+    // then keep their own dispositions).
+    int fd() const { return readFd_; }
+    // Empties the pipe and calls `onSignal`.
+    void takeSignals();
     // Whether one of the signals came, whether or not the loop has turned since.
     bool caught() const;
 
@@ -30,7 +38,7 @@ class SignalWatch {
         struct sigaction action;
     };
 
-    EventLoop& loop_;
+    EventLoop* loop_ = nullptr;
     std::function<void()> onSignal_;
     int readFd_ = -1;
     EventLoop::WatchId watch_ = 0;

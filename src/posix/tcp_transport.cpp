@@ -74,10 +74,10 @@ std::string lookupError(int status) {
 
 TcpTransport::TcpTransport(EventLoop& loop, TcpEndpoint endpoint)
     : loop_(loop), endpoint_(std::move(endpoint)), connectTimeout_(loop) {
-    connectTimeout_.setInterval(kConnectTimeoutMs);
+    connectTimeout_.setInterval(kTcpConnectTimeoutMs);
     connectTimeout_.setOnTimer([this] {
         connectTimeout_.setEnabled(false);
-        failed("the connection timed out");
+        failed(std::string(kTcpConnectTimedOut));
     });
 }
 

@@ -25,9 +25,6 @@ class TcpTransport final : public Transport {
     TcpTransport(const TcpTransport&) = delete;
     TcpTransport& operator=(const TcpTransport&) = delete;
 
-    // How long a connection may take to be made, the name's lookup included.
-    static constexpr int kConnectTimeoutMs = 5000;
-
     SerialResult open() override;
     void close() override;
     bool isOpen() const override { return open_; }

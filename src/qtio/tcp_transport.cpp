@@ -18,9 +18,11 @@ std::optional<TcpEndpoint> parseTcpDevice(const QString& device, QString* error)
 TcpTransport::TcpTransport(TcpEndpoint endpoint)
     : StreamSocketTransport(endpointName(endpoint)), endpoint_(std::move(endpoint)) {
     connectTimeout_.setSingleShot(true);
-    connectTimeout_.setInterval(kConnectTimeoutMs);
-    QObject::connect(&connectTimeout_, &QTimer::timeout, &socket_,
-                     [this] { failed(QStringLiteral("the connection timed out")); });
+    connectTimeout_.setInterval(kTcpConnectTimeoutMs);
+    QObject::connect(&connectTimeout_, &QTimer::timeout, &socket_, [this] {
+        failed(QString::fromUtf8(kTcpConnectTimedOut.data(),
+                                 static_cast<qsizetype>(kTcpConnectTimedOut.size())));
+    });
 }
 
 void TcpTransport::connectSocket() {

@@ -15,14 +15,12 @@ namespace pj {
 bool isTcpDevice(const QString& device);
 std::optional<TcpEndpoint> parseTcpDevice(const QString& device, QString* error = nullptr);
 
-// A serial device server on QTcpSocket, given up if connecting takes too long. Line settings
+// A serial device server on QTcpSocket, given up if connecting takes longer than
+// kTcpConnectTimeoutMs. Line settings
 // are kept by the device server, not here.
 class TcpTransport final : public StreamSocketTransport<QTcpSocket> {
   public:
     explicit TcpTransport(TcpEndpoint endpoint);
-
-    // How long a connection may take to be made before it is given up.
-    static constexpr int kConnectTimeoutMs = 5000;
 
   private:
     void connectSocket() override;

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <string>
 
+#include "posix/terminal.h"
+
 namespace pj::sim {
 
 namespace {
@@ -45,25 +47,6 @@ std::string systemError(std::string_view what) {
 
 Millis toMillis(Clock::time_point t) {
     return std::chrono::duration_cast<Millis>(t.time_since_epoch());
-}
-
-LineError setRaw(int fd, int baud) {
-    termios t{};
-    if (::tcgetattr(fd, &t) != 0) {
-        return systemError("tcgetattr");
-    }
-    ::cfmakeraw(&t);
-    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE | CRTSCTS);
-    t.c_cflag |= CS8 | CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    const speed_t speed = baud == 9600 ? B9600 : B19200;
-    ::cfsetispeed(&t, speed);
-    ::cfsetospeed(&t, speed);
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-        return systemError("tcsetattr");
-    }
-    return std::nullopt;
 }
 
 // What a UART receiving at `receiverBaud` makes of bytes sent at `senderBaud`, the two a
@@ -97,21 +80,6 @@ std::string garbled(std::string_view bytes, int senderBaud, int receiverBaud) {
         out += static_cast<char>(seen);
     }
     return out;
-}
-
-int baudOf(speed_t speed) {
-    switch (speed) {
-        case B9600:
-            return 9600;
-        case B19200:
-            return 19200;
-        case B38400:
-            return 38400;
-        case B4800:
-            return 4800;
-        default:
-            return 0;
-    }
 }
 
 bool isLinkTo(const std::string& link, const std::string& target) {
@@ -242,9 +210,9 @@ LineError LineServer::openLine() {
     }
     // On a pseudo-terminal this sets the line discipline the slave side shares: no echo, no
     // translation of carriage returns, every byte passed on as it comes.
-    if (LineError error = setRaw(fd, options_.baud)) {
+    if (const SerialResult raw = posix::setRawLine(fd, LineParams{options_.baud}); raw.failed()) {
         ::close(fd);
-        return error;
+        return "terminal settings: " + raw.error();
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     fd_ = fd;
@@ -393,7 +361,7 @@ int LineServer::mismatchedBaud() const {
     if (::tcgetattr(fd_, &t) != 0) {
         return 0;
     }
-    const int baud = baudOf(::cfgetospeed(&t));
+    const int baud = posix::baudOf(::cfgetospeed(&t));
     return baud != 0 && baud != options_.baud ? baud : 0;
 }
 

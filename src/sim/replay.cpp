@@ -12,187 +12,11 @@
 #include <utility>
 #include <variant>
 
+#include <nlohmann/json.hpp>
+
 namespace pj::sim {
 
 namespace {
-
-// ---- One line of the log: a JSON object ------------------------------------------------
-
-// A top-level field's value: a number, a string, or something else (an object, an array,
-// true, false or null), which this format never needs.
-using Field = std::variant<std::monostate, double, std::string>;
-using Fields = std::map<std::string, Field, std::less<>>;
-
-struct Escape {
-    char written;  // after the backslash
-    char meant;
-};
-
-constexpr std::array kEscapes{
-    Escape{'"', '"'},  Escape{'\\', '\\'}, Escape{'/', '/'},  Escape{'b', '\b'},
-    Escape{'f', '\f'}, Escape{'n', '\n'},  Escape{'r', '\r'}, Escape{'t', '\t'},
-};
-
-// Reads one JSON object, keeping its top-level numbers and strings. Nothing more than the
-// line log needs: nested values are checked and passed over.
-class ObjectReader {
-  public:
-    explicit ObjectReader(std::string_view text) : text_(text) {}
-
-    bool read(Fields& fields) {
-        Field object;
-        if (peek() != '{' || !value(object, 0, &fields)) {
-            return false;
-        }
-        blanks();
-        return at_ == text_.size();
-    }
-
-  private:
-    static constexpr int kDeepest = 32;
-    static constexpr std::string_view kBlanks = " \t\r\n";
-    static constexpr std::string_view kNumeric = "+-.eE0123456789";
-
-    char peek() {
-        blanks();
-        return at_ < text_.size() ? text_[at_] : '\0';
-    }
-    bool eat(char c) {
-        if (peek() != c) {
-            return false;
-        }
-        ++at_;
-        return true;
-    }
-    void blanks() {
-        while (at_ < text_.size() && kBlanks.find(text_[at_]) != std::string_view::npos) {
-            ++at_;
-        }
-    }
-
-    // A value into `out`; an object's members into `members` when given (the top level).
-    bool value(Field& out, int depth, Fields* members = nullptr) {
-        if (depth > kDeepest) {
-            return false;
-        }
-        const char c = peek();
-        if (c == '{') {
-            ++at_;
-            if (eat('}')) {
-                return true;
-            }
-            do {
-                std::string key;
-                Field member;
-                if (peek() != '"' || !string(key) || !eat(':') || !value(member, depth + 1)) {
-                    return false;
-                }
-                if (members != nullptr) {
-                    (*members)[std::move(key)] = std::move(member);
-                }
-            } while (eat(','));
-            return eat('}');
-        }
-        if (c == '[') {
-            ++at_;
-            if (eat(']')) {
-                return true;
-            }
-            do {
-                Field element;
-                if (!value(element, depth + 1)) {
-                    return false;
-                }
-            } while (eat(','));
-            return eat(']');
-        }
-        if (c == '"') {
-            std::string text;
-            if (!string(text)) {
-                return false;
-            }
-            out = std::move(text);
-            return true;
-        }
-        if (c == '-' || (c >= '0' && c <= '9')) {
-            return number(out);
-        }
-        for (const std::string_view word : {"true", "false", "null"}) {
-            if (text_.substr(at_, word.size()) == word) {
-                at_ += word.size();
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool number(Field& out) {
-        const std::size_t start = at_;
-        while (at_ < text_.size() && kNumeric.find(text_[at_]) != std::string_view::npos) {
-            ++at_;
-        }
-        double number = 0;
-        const char* end = text_.data() + at_;
-        const auto [stop, error] = std::from_chars(text_.data() + start, end, number);
-        if (error != std::errc{} || stop != end) {
-            return false;
-        }
-        out = number;
-        return true;
-    }
-
-    // A string, its escapes undone (\uXXXX as UTF-8).
-    bool string(std::string& out) {
-        ++at_;  // the opening quote
-        while (at_ < text_.size()) {
-            const char c = text_[at_++];
-            if (c == '"') {
-                return true;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return false;
-            }
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
-            if (at_ >= text_.size()) {
-                return false;
-            }
-            const char e = text_[at_++];
-            const auto* plain = std::find_if(kEscapes.begin(), kEscapes.end(),
-                                             [e](const Escape& x) { return x.written == e; });
-            if (plain != kEscapes.end()) {
-                out.push_back(plain->meant);
-                continue;
-            }
-            if (e != 'u') {
-                return false;
-            }
-            unsigned code = 0;
-            const char* digits = text_.data() + at_;
-            if (text_.size() - at_ < 4 ||
-                std::from_chars(digits, digits + 4, code, 16).ptr != digits + 4) {
-                return false;
-            }
-            at_ += 4;
-            if (code < 0x80) {
-                out.push_back(static_cast<char>(code));
-            } else if (code < 0x800) {
-                out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-                out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-            } else {
-                out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-                out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-                out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-            }
-        }
-        return false;
-    }
-
-    std::string_view text_;
-    std::size_t at_ = 0;
-};
 
 // "30 30 0D": two hex digits a byte, one space between bytes.
 std::optional<std::string> bytesFromHex(std::string_view hex) {
@@ -208,12 +32,6 @@ std::optional<std::string> bytesFromHex(std::string_view hex) {
         bytes.push_back(static_cast<char>(value));
     }
     return bytes;
-}
-
-template <class T>
-const T* field(const Fields& fields, std::string_view name) {
-    const auto found = fields.find(name);
-    return found == fields.end() ? nullptr : std::get_if<T>(&found->second);
 }
 
 // About thirty years: any time in a log is less, and its offsets stay far from overflow.
@@ -246,27 +64,32 @@ ReadRecording parseRecording(std::string_view text) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
             continue;
         }
-        Fields fields;
-        if (!ObjectReader(line).read(fields)) {
+        const nlohmann::json fields = nlohmann::json::parse(line, nullptr, false);
+        if (!fields.is_object()) {
             return fail("not a JSON object");
         }
-        if (fields.find("dir") == fields.end()) {
+        const auto dir = fields.find("dir");
+        if (dir == fields.end()) {
             continue;  // the header, an event, or something this reader does not know
         }
-        const std::string* dir = field<std::string>(fields, "dir");
-        if (dir == nullptr) {
+        if (!dir->is_string()) {
             return fail("\"dir\" is not a string");
         }
-        const bool out = *dir == "out";
-        if (!out && *dir != "in") {
+        const bool out = dir->get_ref<const std::string&>() == "out";
+        if (!out && dir->get_ref<const std::string&>() != "in") {
             continue;
         }
-        const double* ms = field<double>(fields, "ms");
-        if (ms == nullptr || !(*ms >= 0 && *ms <= kLatestMs)) {
+        const auto msField = fields.find("ms");
+        const double ms =
+            msField != fields.end() && msField->is_number() ? msField->get<double>() : -1;
+        if (!(ms >= 0 && ms <= kLatestMs)) {
             return fail("\"ms\" is missing or not a time in milliseconds");
         }
-        const std::string* hex = field<std::string>(fields, "hex");
-        const std::optional<std::string> bytes = hex ? bytesFromHex(*hex) : std::nullopt;
+        const auto hex = fields.find("hex");
+        const std::optional<std::string> bytes =
+            hex != fields.end() && hex->is_string()
+                ? bytesFromHex(hex->get_ref<const std::string&>())
+                : std::nullopt;
         if (!bytes) {
             return fail("\"hex\" is missing or not bytes in hex (\"30 30 0D\")");
         }
@@ -276,12 +99,12 @@ ReadRecording parseRecording(std::string_view text) {
                 return fail("an \"out\" frame must end in its only carriage return (0D)");
             }
             exchanges.push_back(RecordedExchange{*bytes, {}});
-            frameMs = *ms;
+            frameMs = ms;
         } else if (!exchanges.empty() && !bytes->empty()) {
-            if (*ms < frameMs) {
+            if (ms < frameMs) {
                 return fail("\"ms\" is earlier than its frame's");
             }
-            exchanges.back().answer.push_back(Outgoing{offsetOf(*ms - frameMs), *bytes});
+            exchanges.back().answer.push_back(Outgoing{offsetOf(ms - frameMs), *bytes});
         }
     }
     if (read.recording.exchanges.empty()) {

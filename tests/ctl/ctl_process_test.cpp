@@ -3,21 +3,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/process.h"
 
 namespace {
 
@@ -40,81 +39,31 @@ struct Ended {
     std::string err;
 };
 
-class Pjctl {
+// pjctl with `args`, its standard input and output on the descriptors given, its errors
+// read by the test.
+class Pjctl : public pj::test::Process {
   public:
-    // Starts pjctl with `args`, its standard input and output on the descriptors given, the
-    // signals it is sent at their default dispositions.
-    Pjctl(const std::vector<std::string>& args, int in, int out) {
-        std::array<int, 2> errPipe{};
-        if (::pipe2(errPipe.data(), O_CLOEXEC) != 0) {
-            return;
-        }
-        err_.fd = errPipe[0];
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t signals;
-        sigemptyset(&signals);
-        posix_spawnattr_setsigmask(&attributes, &signals);
-        for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
-            sigaddset(&signals, s);
-        }
-        posix_spawnattr_setsigdefault(&attributes, &signals);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-        std::vector<char*> argv{const_cast<char*>(PJ_CTL_BIN)};
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, PJ_CTL_BIN, &actions, &attributes, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        ::close(errPipe[1]);
-    }
-    Pjctl(const Pjctl&) = delete;
-    Pjctl& operator=(const Pjctl&) = delete;
-    ~Pjctl() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    bool started() const { return pid_ > 0; }
-    void signal(int s) const { ::kill(pid_, s); }
+    Pjctl(const std::vector<std::string>& args, int in, int out)
+        : Process(pj::test::Launch(withProgram(args))
+                      .input(pj::test::Stream::descriptor(in))
+                      .output(pj::test::Stream::descriptor(out))
+                      .errors(pj::test::Stream::pipe())) {}
 
     // Its standard error to the end, and how it ended; killed if it is not over in time.
     Ended end() {
         Ended ended;
-        pollfd readable{err_.fd, POLLIN, 0};
-        std::array<char, 256> chunk{};
-        while (::poll(&readable, 1, kWaitMs) > 0) {
-            const ssize_t got = ::read(err_.fd, chunk.data(), chunk.size());
-            if (got <= 0) {
-                break;
-            }
-            ended.err.append(chunk.data(), static_cast<std::size_t>(got));
-        }
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-        ended.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ended.err = readErrToEnd(std::chrono::milliseconds(kWaitMs));
+        const std::optional<int> status = waitFor(std::chrono::milliseconds(kWaitMs));
+        ended.status = status ? *status : stop(SIGKILL);
         return ended;
     }
 
   private:
-    pid_t pid_ = -1;
-    Fd err_;
+    static std::vector<std::string> withProgram(const std::vector<std::string>& args) {
+        std::vector<std::string> all{PJ_CTL_BIN};
+        all.insert(all.end(), args.begin(), args.end());
+        return all;
+    }
 };
 
 TEST(PjctlProgram, StandardInputAndOutputThatFailAreFailures) {

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 
 #include "ctl/ctl.h"
 #include "sim/line_server.h"
+#include "support/process.h"
 
 namespace pj::ctl {
 namespace {
@@ -194,36 +194,12 @@ Outcome doctorAsNobody(const std::string& port) {
     if (program.path().empty()) {
         return {-1, "pjctl could not be copied where another user can start it"};
     }
-    int out[2];
-    if (::pipe(out) != 0) {
-        return {-1, "pipe"};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(out[1], STDERR_FILENO);
-        if (::chdir("/") != 0 || ::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
-            ::setuid(65534) != 0) {
-            ::_exit(126);
-        }
-        ::execl(program.path().c_str(), "pjctl", "--port", port.c_str(), "doctor", nullptr);
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[4096];
-    pollfd p{out[0], POLLIN, 0};
-    while (::poll(&p, 1, 20000) > 0) {
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    pj::test::Process doctor(pj::test::Launch({program.path(), "--port", port, "doctor"})
+                                 .output(pj::test::Stream::pipe())
+                                 .errorsToOutput()
+                                 .asUser(65534));
+    std::string text = doctor.readOutToEnd();
+    return {doctor.wait(), std::move(text)};
 }
 
 TEST(Doctor, NoPermissionNamesTheGroupTheUserAndTheRemedy) {

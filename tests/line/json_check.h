@@ -1,8 +1,9 @@
 #pragma once
 
-// A small JSON reader for the tests: enough to take apart what the line server publishes and
-// to reject what is not JSON.
-#include <cstdlib>
+// JSON for the tests, read by nlohmann/json into a plain view: enough to take apart what the
+// line server publishes and to reject what is not JSON.
+#include <nlohmann/json.hpp>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,160 +50,40 @@ struct Json {
 
 class JsonReader {
   public:
+    // `text` as one JSON value, or nothing when it is not JSON.
     static std::optional<Json> parse(std::string_view text) {
-        JsonReader reader(text);
-        std::optional<Json> value = reader.value();
-        reader.space();
-        if (!value || reader.at_ != text.size()) {
+        const nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
+        if (value.is_discarded()) {
             return std::nullopt;
         }
-        return value;
+        return view(value);
     }
 
   private:
-    explicit JsonReader(std::string_view text) : text_(text) {}
-
-    void space() {
-        while (at_ < text_.size() &&
-               std::string_view(" \t\r\n").find(text_[at_]) != std::string_view::npos) {
-            ++at_;
-        }
-    }
-    bool take(char c) {
-        space();
-        if (at_ < text_.size() && text_[at_] == c) {
-            ++at_;
-            return true;
-        }
-        return false;
-    }
-    bool word(std::string_view w) {
-        if (text_.substr(at_, w.size()) == w) {
-            at_ += w.size();
-            return true;
-        }
-        return false;
-    }
-
-    std::optional<std::string> string() {
-        if (!take('"')) {
-            return std::nullopt;
-        }
-        std::string out;
-        while (at_ < text_.size()) {
-            const char c = text_[at_++];
-            if (c == '"') {
-                return out;
-            }
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return std::nullopt;
-            }
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (at_ >= text_.size()) {
-                return std::nullopt;
-            }
-            const char e = text_[at_++];
-            const std::string_view simple = "\"\\/bfnrt";
-            const std::string_view meant = "\"\\/\b\f\n\r\t";
-            if (const std::size_t i = simple.find(e); i != std::string_view::npos) {
-                out += meant[i];
-            } else if (e == 'u' && at_ + 4 <= text_.size()) {
-                const std::string hex(text_.substr(at_, 4));
-                at_ += 4;
-                char* end = nullptr;
-                const long code = std::strtol(hex.c_str(), &end, 16);
-                if (end != hex.c_str() + 4) {
-                    return std::nullopt;
-                }
-                if (code < 0x80) {
-                    out += static_cast<char>(code);
-                } else if (code < 0x800) {
-                    out += static_cast<char>(0xC0 | (code >> 6));
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                } else {
-                    out += static_cast<char>(0xE0 | (code >> 12));
-                    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-                    out += static_cast<char>(0x80 | (code & 0x3F));
-                }
-            } else {
-                return std::nullopt;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::optional<Json> value() {
-        space();
+    static Json view(const nlohmann::json& value) {
         Json v;
-        if (at_ >= text_.size()) {
-            return std::nullopt;
-        }
-        const char c = text_[at_];
-        if (c == '"') {
-            std::optional<std::string> s = string();
-            if (!s) {
-                return std::nullopt;
-            }
-            v.kind = Json::Kind::String;
-            v.text = std::move(*s);
-        } else if (c == '{') {
-            ++at_;
-            v.kind = Json::Kind::Object;
-            if (take('}')) {
-                return v;
-            }
-            do {
-                std::optional<std::string> key = string();
-                if (!key || !take(':')) {
-                    return std::nullopt;
-                }
-                std::optional<Json> member = value();
-                if (!member) {
-                    return std::nullopt;
-                }
-                v.members.emplace_back(std::move(*key), std::move(*member));
-            } while (take(','));
-            if (!take('}')) {
-                return std::nullopt;
-            }
-        } else if (c == '[') {
-            ++at_;
-            v.kind = Json::Kind::Array;
-            if (take(']')) {
-                return v;
-            }
-            do {
-                std::optional<Json> item = value();
-                if (!item) {
-                    return std::nullopt;
-                }
-                v.items.push_back(std::move(*item));
-            } while (take(','));
-            if (!take(']')) {
-                return std::nullopt;
-            }
-        } else if (word("null")) {
-        } else if (word("true") || word("false")) {
+        if (value.is_boolean()) {
             v.kind = Json::Kind::Bool;
-            v.flag = text_[at_ - 1] == 'e' && text_[at_ - 2] == 'u';
-        } else {
-            const std::string rest(text_.substr(at_));
-            char* end = nullptr;
-            v.number = std::strtod(rest.c_str(), &end);
-            if (end == rest.c_str()) {
-                return std::nullopt;
-            }
+            v.flag = value.get<bool>();
+        } else if (value.is_number()) {
             v.kind = Json::Kind::Number;
-            at_ += static_cast<std::size_t>(end - rest.c_str());
+            v.number = value.get<double>();
+        } else if (value.is_string()) {
+            v.kind = Json::Kind::String;
+            v.text = value.get<std::string>();
+        } else if (value.is_array()) {
+            v.kind = Json::Kind::Array;
+            for (const nlohmann::json& item : value) {
+                v.items.push_back(view(item));
+            }
+        } else if (value.is_object()) {
+            v.kind = Json::Kind::Object;
+            for (const auto& [name, member] : value.items()) {
+                v.members.emplace_back(name, view(member));
+            }
         }
         return v;
     }
-
-    std::string_view text_;
-    std::size_t at_ = 0;
 };
 
 }  // namespace pj::line::test

@@ -3,13 +3,10 @@
 // pjline and pjctl run as processes beside a simulated projector, for the line server's
 // end-to-end tests.
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/process.h"
 
 namespace pj::line::test {
 
@@ -39,99 +36,11 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// Waits until `done` holds, looking again every few milliseconds, at most `deadline`.
-inline bool waitFor(const std::function<bool()>& done, Clock::duration deadline = kDeadline) {
-    const auto until = Clock::now() + deadline;
-    while (!done()) {
-        if (Clock::now() > until) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-// A program run with its standard output and error in files.
-class Process {
-  public:
-    Process(const std::vector<std::string>& args, const std::string& outputs) {
-        out_ = outputs + ".out";
-        err_ = outputs + ".err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        // Nothing else of the test's: a terminal's master side kept open in the child would
-        // keep the line from hanging up when the test unplugs it.
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-        std::vector<char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Process() {
-        if (pid_ > 0) {
-            stop(SIGKILL);
-        }
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    // Sends `signal` and waits for the end: the exit status, or -1 when killed by a signal.
-    int stop(int signal = SIGTERM) {
-        if (pid_ <= 0) {
-            return -1;
-        }
-        ::kill(pid_, signal);
-        return wait();
-    }
-    int wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::string out() const { return readFile(out_); }
-    std::string err() const { return readFile(err_); }
-    bool errSays(const std::string& text) const { return err().find(text) != std::string::npos; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string out_, err_;
-};
-
-struct Ran {
-    int status;
-    std::string out, err;
-};
-
-inline Ran runToEnd(const std::vector<std::string>& args, const std::string& outputs) {
-    Process p(args, outputs);
-    const int status = p.wait();
-    return {status, p.out(), p.err()};
-}
-
-// A TCP port nobody listens on now.
-inline int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+using pj::test::freePort;
+using pj::test::Process;
+using pj::test::Ran;
+using pj::test::runToEnd;
+using pj::test::waitFor;
 
 // A plain client of the line on a blocking socket: what a script or a device server's
 // client would be.

@@ -1,17 +1,13 @@
 // The bridge against a real mosquitto of the test's own on the loopback interface, watched
 // with mosquitto_sub and driven with mosquitto_pub. Every wait is for what is to arrive, given
 // up only after many seconds.
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -25,8 +21,8 @@
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/loop_wait.h"
-
-extern char** environ;
+#include "support/mosquitto.h"
+#include "support/process.h"
 
 namespace pj::line {
 namespace {
@@ -34,67 +30,12 @@ namespace {
 using posix::EventLoop;
 using posix::LoopTimer;
 using posix::test::runUntil;
-using test::freePort;
 using test::JsonReader;
 
-// Runs `argv`, its output into `outFd` (or nowhere), its errors nowhere.
-pid_t spawn(const std::vector<std::string>& argv, int outFd = -1) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (outFd >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void stop(pid_t& pid) {
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-}
-
-// A broker with no persistence: a restart forgets every retained message.
-class Broker {
-  public:
-    Broker() : port_(freePort()) {
-        char dir[] = "/tmp/pjline-broker-XXXXXX";
-        dir_ = ::mkdtemp(dir);
-        std::ofstream(dir_ + "/mosquitto.conf")
-            << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n";
-    }
-    ~Broker() {
-        stop(pid_);
-        std::remove((dir_ + "/mosquitto.conf").c_str());
-        ::rmdir(dir_.c_str());
-    }
-    bool start() {
-        pid_ = spawn({"mosquitto", "-c", dir_ + "/mosquitto.conf"});
-        return pid_ > 0;
-    }
-    void kill() { stop(pid_); }
-    int port() const { return port_; }
-
-  private:
-    int port_;
-    std::string dir_;
-    pid_t pid_ = -1;
-};
+using Broker = pj::test::Mosquitto;
+using pj::test::Launch;
+using pj::test::Process;
+using pj::test::Stream;
 
 // mosquitto_sub on the bridge's topics, its lines read on the loop: by topic, the last
 // payload and whether it came retained.
@@ -105,20 +46,16 @@ class Subscriber {
         std::string payload;
     };
 
-    Subscriber(EventLoop& loop, int port) : loop_(loop) {
-        int fds[2];
-        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-        pid_ = spawn({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-F",
-                      "%r %t %p", "-t", "pjline/#", "-t", "homeassistant/#"},
-                     fds[1]);
-        ::close(fds[1]);
-        fd_ = fds[0];
-        watch_ = loop_.watch(fd_, POLLIN, [this](short) { read(); });
+    Subscriber(EventLoop& loop, int port)
+        : loop_(loop),
+          sub_(Launch({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-F",
+                       "%r %t %p", "-t", "pjline/#", "-t", "homeassistant/#"})
+                   .output(Stream::pipe())) {
+        watch_ = loop_.watch(sub_.outFd(), POLLIN, [this](short) { read(); });
     }
     ~Subscriber() {
         loop_.unwatch(watch_);
-        stop(pid_);
-        ::close(fd_);
+        sub_.stop(SIGTERM);
     }
     const Message* find(const std::string& topic) const {
         const auto found = messages_.find(topic);
@@ -139,7 +76,10 @@ class Subscriber {
   private:
     void read() {
         char buffer[4096];
-        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+        const ssize_t got = ::read(sub_.outFd(), buffer, sizeof buffer);
+        if (got < 0 && errno == EAGAIN) {
+            return;
+        }
         if (got <= 0) {
             loop_.unwatch(watch_);
             return;
@@ -156,8 +96,7 @@ class Subscriber {
     }
 
     EventLoop& loop_;
-    pid_t pid_ = -1;
-    int fd_ = -1;
+    Process sub_;
     EventLoop::WatchId watch_ = 0;
     std::string pending_;
     std::map<std::string, Message> messages_;
@@ -194,11 +133,9 @@ void publish(int port, const std::string& topic, const std::vector<std::string>&
     std::vector<std::string> argv{"mosquitto_pub",      "-h", "127.0.0.1", "-p",
                                   std::to_string(port), "-t", topic};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    pid_t pid = spawn(argv);
-    int status = 0;
-    ASSERT_GT(pid, 0);
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Process pub{Launch(argv)};
+    ASSERT_TRUE(pub.started());
+    EXPECT_EQ(pub.wait(), 0);
 }
 
 std::size_t countLog(const std::vector<std::string>& log, std::string_view piece) {
@@ -285,7 +222,7 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
 
     // The broker goes away and comes back empty: the bridge says it all again.
     const std::size_t connections = countLog(log, "connected to");
-    broker.kill();
+    broker.stop();
     ASSERT_TRUE(runUntil(loop, [&] { return !bridge->connected(); }));
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(runUntil(loop, [&] { return countLog(log, "connected to") > connections; }));

@@ -19,6 +19,7 @@
 #include "line/line_process_support.h"
 #include "posix/headless_rig.h"
 #include "sim/line_server.h"
+#include "support/mosquitto.h"
 
 namespace pj::line::test {
 namespace {
@@ -332,15 +333,12 @@ TEST_F(PjlineOnLine, AServerKilledAndStartedAgainServesTheSameSocket) {
 // A broker of the test's own on the loopback interface, forgetting everything when restarted,
 // and mosquitto_sub writing what it hears to a file.
 class Broker {
+    pj::test::Mosquitto broker_;  // before `port`, which is its
+
   public:
-    explicit Broker(const std::string& dir) : dir_(dir) {
-        std::ofstream(dir_ + "/mosquitto.conf")
-            << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
-    }
+    explicit Broker(const std::string& dir) : dir_(dir) {}
     void start() {
-        broker_ = std::make_unique<Process>(
-            std::vector<std::string>{"mosquitto", "-c", dir_ + "/mosquitto.conf"},
-            dir_ + "/mosquitto");
+        ASSERT_TRUE(broker_.start());
         // The subscriber starts over with the broker; until the broker listens it fails.
         ASSERT_TRUE(waitFor([&] {
             subscriber_ = std::make_unique<Process>(
@@ -353,7 +351,7 @@ class Broker {
     }
     void stop() {
         subscriber_.reset();
-        broker_.reset();
+        broker_.stop();
     }
     // Whether the subscriber heard `topic` with a payload that holds `text`.
     bool heard(const std::string& topic, const std::string& text = {}) const {
@@ -371,11 +369,11 @@ class Broker {
                  dir_ + "/pub");
     }
 
-    const int port = freePort();
+    const int port = broker_.port();
 
   private:
     std::string dir_;
-    std::unique_ptr<Process> broker_, subscriber_;
+    std::unique_ptr<Process> subscriber_;
 };
 
 TEST_F(PjlineOnLine, TheProjectorIsOnTheBrokerPolledOnlyWhileNoButtonIsHeldAndTakesCommands) {

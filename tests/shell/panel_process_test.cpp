@@ -1,7 +1,4 @@
 // The panel as a process: ended by a signal, it still closes its port.
-#include <QProcess>
-#include <QProcessEnvironment>
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -15,12 +12,15 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
+#include <vector>
+
+#include "support/process.h"
 
 namespace pj {
 namespace {
 
 using namespace std::chrono_literals;
+using test::waitFor;
 
 // Whether the terminal at `path` is held exclusively by its opener.
 bool heldExclusively(const std::string& path) {
@@ -34,15 +34,12 @@ bool heldExclusively(const std::string& path) {
     return held;
 }
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
+// The panel with `args`, on the offscreen platform, its errors read by the test.
+test::Launch panelLaunch(const std::vector<std::string>& args) {
+    std::vector<std::string> all{PJ_PANEL_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    return std::move(
+        test::Launch(all).errors(test::Stream::pipe()).environment("QT_QPA_PLATFORM=offscreen"));
 }
 
 TEST(PanelProcess, EndedBySignalItClosesItsPortAndLeavesNoLockBehind) {
@@ -55,19 +52,13 @@ TEST(PanelProcess, EndedBySignalItClosesItsPortAndLeavesNoLockBehind) {
                   0);
         const std::string slave = name.data();
 
-        QProcess panel;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        panel.setProcessEnvironment(environment);
-        panel.start(QStringLiteral(PJ_PANEL_BIN),
-                    {QStringLiteral("--port1"), QString::fromStdString(slave)});
-        ASSERT_TRUE(panel.waitForStarted(10000));
+        test::Process panel(panelLaunch({"--port1", slave}));
+        ASSERT_TRUE(panel.started());
         ASSERT_TRUE(waitFor([&] { return heldExclusively(slave); }, 20s)) << "never opened";
 
-        ASSERT_EQ(::kill(static_cast<pid_t>(panel.processId()), signal), 0);
-        ASSERT_TRUE(panel.waitForFinished(20000));
-        EXPECT_EQ(panel.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(panel.exitCode(), 0);
+        ASSERT_EQ(::kill(panel.pid(), signal), 0);
+        // Exited of itself (not killed by the signal), with status 0.
+        EXPECT_EQ(panel.waitFor(), 0);
         EXPECT_FALSE(heldExclusively(slave));
         ::close(master);
     }
@@ -87,22 +78,15 @@ TEST(PanelProcess, WithLogItRecordsWhatTheLineCarriesAndALogItCannotWriteStopsIt
     const std::string log = ::testing::TempDir() + "/pjpanel-log.jsonl";
     std::remove(log.c_str());
 
-    QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    panel.setProcessEnvironment(environment);
-    panel.start(QStringLiteral(PJ_PANEL_BIN),
-                {QStringLiteral("--port1"), QString::fromStdString(slave), QStringLiteral("--log"),
-                 QString::fromStdString(log)});
-    ASSERT_TRUE(panel.waitForStarted(10000));
+    test::Process panel(panelLaunch({"--port1", slave, "--log", log}));
+    ASSERT_TRUE(panel.started());
     ASSERT_TRUE(waitFor([&] { return heldExclusively(slave); }, 20s)) << "never opened";
     ASSERT_EQ(::write(master, "80\r", 3), 3);
     const std::string arrival = R"("dir":"in","hex":"38 30 0D","ascii":"80\r"})";
     EXPECT_TRUE(waitFor([&] { return contents(log).find(arrival) != std::string::npos; }, 20s))
         << contents(log);
-    ASSERT_EQ(::kill(static_cast<pid_t>(panel.processId()), SIGTERM), 0);
-    ASSERT_TRUE(panel.waitForFinished(20000));
-    EXPECT_EQ(panel.exitCode(), 0);
+    ASSERT_EQ(::kill(panel.pid(), SIGTERM), 0);
+    EXPECT_EQ(panel.waitFor(), 0);
     EXPECT_EQ(contents(log).rfind(R"({"log":"pjpanel line log","version":1,"program":"pjpanel",)"
                                   R"("port":")" +
                                       slave + R"(","baud":19200,)",
@@ -111,14 +95,11 @@ TEST(PanelProcess, WithLogItRecordsWhatTheLineCarriesAndALogItCannotWriteStopsIt
         << contents(log);
     ::close(master);
 
-    QProcess refused;
-    refused.setProcessEnvironment(environment);
-    refused.start(QStringLiteral(PJ_PANEL_BIN),
-                  {QStringLiteral("--log"), QStringLiteral("/nonexistent/dir/pjpanel.jsonl")});
-    ASSERT_TRUE(refused.waitForFinished(20000));
-    EXPECT_EQ(refused.exitCode(), 2);
-    EXPECT_TRUE(refused.readAllStandardError().startsWith(
-        "pjpanel: cannot write the log /nonexistent/dir/pjpanel.jsonl: "));
+    const test::Ran refused =
+        test::runToEnd(panelLaunch({"--log", "/nonexistent/dir/pjpanel.jsonl"}));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(
+        refused.err.starts_with("pjpanel: cannot write the log /nonexistent/dir/pjpanel.jsonl: "));
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 // The real serial path end to end: the core on QSerialPort and QTimer, a pseudo-terminal
 // as the line, and the simulator answering at the far end.
-#include <QProcess>
+#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
 #include "shell/event_loop.h"
 #include "shell/panel_on_line.h"
+#include "support/process.h"
 
 namespace pj {
 namespace {
@@ -76,10 +78,11 @@ TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
     sim::LineServer second{byLink};
     ASSERT_FALSE(second.start());
     const QString path = QString::fromStdString(byLink.link);
-    QProcess holder;
-    holder.start(QCoreApplication::applicationFilePath(), {"--hold-port", path});
-    ASSERT_TRUE(holder.waitForReadyRead(5000));
-    ASSERT_EQ(holder.readLine().trimmed(), "held");
+    test::Process holder(test::Launch({QCoreApplication::applicationFilePath().toStdString(),
+                                       "--hold-port", byLink.link})
+                             .output(test::Stream::pipe()));
+    ASSERT_TRUE(holder.readOutUntil([](const std::string& said) { return said.ends_with('\n'); }));
+    ASSERT_EQ(holder.out(), "held\n");
 
     serial.setDevice(2, path);
     window.selectOption(ControlId::Option2);
@@ -92,8 +95,7 @@ TEST_F(SerialEndToEnd, PortHeldByAnotherProgramIsReportedInTheWarningBox) {
     std::printf("warning box for a held port: \"%s\"\n", window.boxes[0].text.c_str());
 
     const std::string heldTerminal = second.path();
-    holder.kill();
-    holder.waitForFinished();
+    holder.stop(SIGKILL);
     // The simulator gives the next opener a fresh terminal behind the link.
     ASSERT_TRUE(runUntil([&] {
         std::error_code unreadable;

@@ -1,14 +1,13 @@
 // pjsim run as a process: what it refuses at start-up.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "support/process.h"
 
 namespace {
 
@@ -18,24 +17,11 @@ struct Finished {
 };
 
 Finished pjsim(const std::vector<std::string>& args) {
-    std::string command = PJ_SIM_BIN;
-    for (const std::string& a : args) {
-        command += " '" + a + "'";
-    }
-    command += " 2>&1 </dev/null";
-    Finished run{-1, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[256];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.output.append(buffer, got);
-    }
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    std::vector<std::string> all{PJ_SIM_BIN};
+    all.insert(all.end(), args.begin(), args.end());
+    const pj::test::Ran ran =
+        pj::test::runToEnd(pj::test::Launch(all).output(pj::test::Stream::pipe()).errorsToOutput());
+    return {ran.status, ran.out};
 }
 
 TEST(PjsimProcess, RefusesABadRecordingOrMismatchedOptionsWithOneLine) {
