@@ -177,8 +177,10 @@ TEST_F(LineServerTest, DeliversDelayedAnswersPieceByPiece) {
     const auto first = Clock::now();
     EXPECT_EQ(panel.read(2), "0\r");
     const auto last = Clock::now();
+    // Never before their time (a busy machine may only make them later, and so bring two
+    // pieces to a late reader at once): the first after the delay, the last two gaps on.
     EXPECT_GE(first - sent, 45ms);
-    EXPECT_GE(last - first, 75ms);
+    EXPECT_GE(last - sent, 45ms + 2 * 40ms);
 }
 
 TEST_F(LineServerTest, ServesEveryProjectorOfABusEachReachedByItsIndex) {
