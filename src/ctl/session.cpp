@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "posix/local_socket_transport.h"
 #include "posix/loop_timer.h"
 #include "posix/tcp_transport.h"
 #include "protocol/frame.h"
@@ -12,8 +13,9 @@ namespace pj::ctl {
 namespace {
 
 constexpr char kAck = '\x06';
-// The longest an exchange may take before it is given up: beyond the longest reply window.
-constexpr int kExchangeGiveUpMs = 10000;
+// The longest an exchange may take before it is given up: beyond the longest reply window,
+// after the longest wait for a turn on pjline's line.
+constexpr int kExchangeGiveUpMs = 10000 + posix::LocalSocketTransport::kLineWaitMs;
 // The longest an opening of a network port may take.
 constexpr int kOpenGiveUpMs = posix::TcpTransport::kConnectTimeoutMs + 1000;
 

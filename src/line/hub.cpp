@@ -213,7 +213,8 @@ void Hub::hear(Client& client, std::string_view bytes) {
     if (client.link == nullptr || bytes.empty()) {
         return;
     }
-    client.link->deliver(client.speaks == Speaks::Records ? wire::data(bytes) : std::string(bytes));
+    client.link->deliver(client.speaks == Speaks::Records ? wire::dataRecord(bytes)
+                                                          : std::string(bytes));
 }
 
 std::size_t Hub::queuedFor(ClientId id) const {

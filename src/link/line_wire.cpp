@@ -85,7 +85,7 @@ bool RecordReader::take(std::string_view bytes, std::vector<Record>& out) {
         const std::size_t part = std::min(size - std::min(size, partial_.size()), bytes.size());
         partial_.append(bytes.substr(0, part));
         bytes.remove_prefix(part);
-        return partial_.size() == size;
+        return partial_.size() >= size;
     };
     while (!broken_ && !bytes.empty()) {
         if (!takeUpTo(kRecordHead)) {

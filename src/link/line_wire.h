@@ -64,7 +64,7 @@ inline constexpr std::size_t kLongestMessage = 512;
 // The records for `payload`: data longer than a record holds goes in several; a message is
 // cut to the longest a reader takes.
 std::string encode(RecordType type, std::string_view payload);
-inline std::string data(std::string_view bytes) {
+inline std::string dataRecord(std::string_view bytes) {
     return encode(RecordType::Data, bytes);
 }
 // The message `word`, or `word` and `rest` with a space between.

@@ -35,17 +35,23 @@ std::optional<std::string> lossIn(std::string_view message) {
 
 }  // namespace
 
-LocalSocketTransport::LocalSocketTransport(EventLoop& loop, std::string path)
-    : loop_(loop), path_(std::move(path)), heldTimeout_(loop), lineWait_(loop) {
+LocalSocketTransport::LocalSocketTransport(EventLoop& loop, std::string path, int lineWaitMs)
+    : loop_(loop),
+      path_(std::move(path)),
+      heldTimeout_(loop),
+      lineWaitMs_(lineWaitMs),
+      lineWait_(loop) {
     heldTimeout_.setInterval(kHeldTimeoutMs);
     heldTimeout_.setOnTimer([this] { failed("the line server did not take the hold"); });
-    lineWait_.setInterval(kLineWaitMs);
+    lineWait_.setInterval(lineWaitMs_);
     lineWait_.setOnTimer([this] {
         lineWait_.setEnabled(false);
         if (open_) {
             // The connection goes, and with it the frame still waiting in the server.
+            const std::string tenths =
+                lineWaitMs_ % 1000 == 0 ? "" : "." + std::to_string(lineWaitMs_ % 1000 / 100);
             lost(std::string(kLineServerSays) + std::string(wire::kLineBusy) + ": no turn within " +
-                 std::to_string(kLineWaitMs / 1000) + " s");
+                 std::to_string(lineWaitMs_ / 1000) + tenths + " s");
         }
     });
 }
@@ -248,7 +254,7 @@ SerialResult LocalSocketTransport::write(std::string_view bytes) {
                                                 : std::string("the port is not open"));
     }
     const bool idle = pending_.empty();
-    pending_.append(wire::data(bytes));
+    pending_.append(wire::dataRecord(bytes));
     if (idle) {
         flushPending();
     }

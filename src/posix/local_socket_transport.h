@@ -29,7 +29,8 @@ namespace pj::posix {
 // the line server's.
 class LocalSocketTransport final : public Transport {
   public:
-    LocalSocketTransport(EventLoop& loop, std::string path);
+    // `lineWaitMs`: how long a frame may wait for its turn on the line.
+    LocalSocketTransport(EventLoop& loop, std::string path, int lineWaitMs = kLineWaitMs);
     ~LocalSocketTransport() override;
     LocalSocketTransport(const LocalSocketTransport&) = delete;
     LocalSocketTransport& operator=(const LocalSocketTransport&) = delete;
@@ -67,6 +68,7 @@ class LocalSocketTransport final : public Transport {
     bool open_ = false;
     bool held_ = false;  // the server took the hold
     LoopTimer heldTimeout_;
+    int lineWaitMs_;
     int waiting_ = 0;  // frames written that have not gone out on the line yet
     LoopTimer lineWait_;
     bool connecting_ = false;

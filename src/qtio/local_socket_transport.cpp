@@ -65,7 +65,7 @@ void LocalSocketTransport::incoming(std::string bytes) {
 }
 
 SerialResult LocalSocketTransport::write(std::string_view bytes) {
-    return StreamSocketTransport::write(wire::data(bytes));
+    return StreamSocketTransport::write(wire::dataRecord(bytes));
 }
 
 }  // namespace pj

@@ -135,8 +135,8 @@ TEST(Hub, ClientsTypingLinesAndOverlongFramesAreCutAtTheirEnd) {
     for (const Case& c : cases) {
         HubRig rig;
         // The bytes come in records, a piece in each.
-        rig.hub.fromClient(rig.idA, kHello + wire::data(c.sent.substr(0, 5)));
-        rig.hub.fromClient(rig.idA, wire::data(c.sent.substr(5)));
+        rig.hub.fromClient(rig.idA, kHello + wire::dataRecord(c.sent.substr(0, 5)));
+        rig.hub.fromClient(rig.idA, wire::dataRecord(c.sent.substr(5)));
         rig.clock.advance(1000);
         std::vector<std::string> written;
         for (const Write& w : rig.line.writes) {
@@ -160,7 +160,8 @@ TEST(Hub, AHoldingClientKeepsTheLineForItsAnswerWhileOthersWait) {
     };
     for (const Case& c : cases) {
         HubRig rig;
-        rig.hub.fromClient(rig.idA, c.hello + (c.hello.empty() ? "CR0\r" : wire::data("CR0\r")));
+        rig.hub.fromClient(rig.idA,
+                           c.hello + (c.hello.empty() ? "CR0\r" : wire::dataRecord("CR0\r")));
         rig.hub.fromClient(rig.idB, "C8A\r");
         rig.clock.advance(5000);
         ASSERT_EQ(rig.line.writes.size(), 2u);
@@ -172,7 +173,8 @@ TEST(Hub, AHoldingClientHearsTheAnswersToItsOwnFramesOnly) {
     for (const bool holds : {false, true}) {
         HubRig rig;
         rig.hub.fromClient(rig.idB, "C47\r");
-        rig.hub.fromClient(rig.idA, holds ? kHello + msg("hold") + wire::data("CR0\r") : "CR0\r");
+        rig.hub.fromClient(rig.idA,
+                           holds ? kHello + msg("hold") + wire::dataRecord("CR0\r") : "CR0\r");
         rig.hub.fromClient(rig.idB, "C47\r");
         rig.answerIn(10, "\x06");        // B's answer
         rig.answerIn(20, "0000\r\x06");  // A's, and in the same read B's next
@@ -198,7 +200,7 @@ TEST(Hub, OnlyClientsThatTalkAreToldAndTheLogSaysEachRefusalOnce) {
     rig.hub.fromClient(rig.idA, kHello + msg("hold x"));
 
     rig.hub.lineLost("device unplugged");
-    rig.hub.fromClient(rig.idA, wire::data("C00\rC00\r"));
+    rig.hub.fromClient(rig.idA, wire::dataRecord("C00\rC00\r"));
     rig.hub.fromClient(rig.idB, "C00\r");
     rig.hub.lineOpened(rig.line);
     EXPECT_EQ(rig.a.decoded().second,
@@ -260,7 +262,7 @@ TEST(Hub, AClientFloodingTheQueueIsRefusedAndOthersStillGetTheirTurn) {
     HubRig rig;
     rig.hub.fromClient(rig.idA, kHello + msg("hold"));
     // One in flight, two waiting, one refused.
-    rig.hub.fromClient(rig.idA, wire::data("A1\rA2\rA3\rA4\r"));
+    rig.hub.fromClient(rig.idA, wire::dataRecord("A1\rA2\rA3\rA4\r"));
     rig.hub.fromClient(rig.idB, "B1\r");
     rig.hub.detach(rig.idA);  // what it left waiting goes with it, its frame in flight ends
     rig.clock.advance(5000);
@@ -291,7 +293,9 @@ TEST(Hub, NothingTheLineBringsIsEverAMessageAndRawClientsHearItExactly) {
         {"a nonce too short", kHello.substr(0, 20) + "\r", false},
     };
     // A line that brings what looks like the hub's words, NUL and all.
-    const std::string spoof = "\0lost spoofed\r\0held\rM\x00\x04" "back00\r"s;
+    const std::string spoof =
+        "\0lost spoofed\r\0held\rM\x00\x04"
+        "back00\r"s;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         HubRig rig;
@@ -316,7 +320,7 @@ TEST(Hub, NoClientKeepsTheLineForLongWhileOthersWait) {
     HubRig rig;
     // A asks for a minute on each of its frames, which nobody answers: it gets the longest
     // hold, and once its turn is over B's frame goes before its next.
-    rig.hub.fromClient(rig.idA, kHello + msg("hold 60000") + wire::data("A1\rA2\r"));
+    rig.hub.fromClient(rig.idA, kHello + msg("hold 60000") + wire::dataRecord("A1\rA2\r"));
     rig.hub.fromClient(rig.idB, "B1\r");
     rig.clock.advance(10000);
     EXPECT_EQ(rig.line.writes, (std::vector<Write>{{0, "A1\r"}, {3000, "B1\r"}, {3300, "A2\r"}}));
