@@ -189,16 +189,19 @@ class Server::Line final : public LineLink {
         params.baud = server_.config_.baud;
         if (const SerialResult set = transport_->applySettings(params); set.failed()) {
             failed(set.error());
+            starting_ = false;
             return set.error();
         }
         const SerialResult result = transport_->open();
         if (result.failed()) {
             failed(result.error());
+            starting_ = false;
             return result.error();
         }
         if (result.outcome() == SerialResult::Outcome::Done) {
             opened();
         }
+        starting_ = false;
         return std::nullopt;
     }
 
@@ -237,7 +240,11 @@ class Server::Line final : public LineLink {
     }
 
     // Said once until it changes: a line left unplugged overnight is tried every second.
+    // Held by another at start, it is not tried again: the server ends.
     void failed(const std::string& why) {
+        if (starting_ && why == std::strerror(EBUSY)) {
+            return;
+        }
         if (why != lastFailure_) {
             lastFailure_ = why;
             server_.log_("cannot open the line " + server_.config_.device + ": " + why +
@@ -250,6 +257,7 @@ class Server::Line final : public LineLink {
     std::unique_ptr<Transport> transport_;
     posix::LoopTimer reopen_;
     std::string lastFailure_;
+    bool starting_ = true;  // the first opening is under way
 };
 
 Server::Server(posix::EventLoop& loop, LineConfig config, Log log)
