@@ -97,9 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (op % 3 == 0) {
                     // Without digits a hold is the hub's own, whose window the line checks.
                     std::erase_if(bytes, [](char c) { return c >= '0' && c <= '9'; });
-                    bytes = pj::wire::encode(op & 0x80 ? pj::wire::RecordType::Message
-                                                       : pj::wire::RecordType::Data,
-                                             bytes);
+                    bytes = pj::wire::encode(
+                        op & 0x80 ? pj::wire::RecordType::Message : pj::wire::RecordType::Data,
+                        bytes);
                 }
                 if (op & 0x40) {
                     hub.clientDone(ids[op % 3]);
