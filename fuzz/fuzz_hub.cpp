@@ -1,7 +1,9 @@
-// The line server's hub under any traffic: three clients (one that talks), the line's
-// answers, the server's own queries, time passing and the line going away and coming back.
-// Whatever comes, only whole frames are written, one at a time as the line settles; no client
-// that has not talked hears a message; and every query of the server's own is answered once.
+// The line server's hub under any traffic: three clients (one that takes messages, in
+// records), the line's answers, the server's own queries, time passing, clients that send no
+// more, and the line going away and coming back. Whatever comes, only whole frames are
+// written, one at a time as the line settles; a raw client hears the line's bytes and never
+// a message; the client in records can always read what it heard; and every query of the
+// server's own is answered once.
 
 #include <cstdint>
 #include <deque>
@@ -11,6 +13,7 @@
 
 #include "fuzz_support.h"
 #include "line/hub.h"
+#include "link/line_wire.h"
 #include "support/fakes.h"
 
 namespace {
@@ -41,9 +44,19 @@ struct Line final : pj::line::LineLink {
 };
 
 struct Client final : pj::line::ClientLink {
-    void deliver(std::string_view bytes) override { heard += bytes; }
+    void deliver(std::string_view bytes) override {
+        PJ_FUZZ_CHECK(!finished);
+        heard += bytes;
+    }
+    void finish(std::string) override {
+        PJ_FUZZ_CHECK(!finished);
+        finished = true;
+    }
     std::string heard;
+    bool finished = false;
 };
+
+const std::string kHello = pj::wire::hello(std::string(pj::wire::kNonceSize, 'h'));
 
 }  // namespace
 
@@ -68,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (Client& c : clients) {
         ids.push_back(hub.attach(c, "client"));
     }
-    hub.fromClient(ids[0], std::string("\0hold\r", 6));
+    hub.fromClient(ids[0], kHello + pj::wire::message(pj::wire::kHold));
 
     int asked = 0;
     int answered = 0;
@@ -78,16 +91,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 0:
             case 1:
             case 2: {
-                // Bytes from a client; a NUL only from the one that talks, so the others stay
-                // silent clients.
+                // Bytes from a client; the one in records sends them as a message or data.
                 std::string bytes(in.take(in.byte() % 24));
-                if (op % 3 != 0) {
-                    std::erase(bytes, '\0');
-                } else {
+                std::erase(bytes, '\0');
+                if (op % 3 == 0) {
                     // Without digits a hold is the hub's own, whose window the line checks.
                     std::erase_if(bytes, [](char c) { return c >= '0' && c <= '9'; });
+                    bytes = pj::wire::encode(
+                        op & 0x80 ? pj::wire::RecordType::Message : pj::wire::RecordType::Data,
+                        bytes);
                 }
-                hub.fromClient(ids[op % 3], bytes);
+                if (op & 0x40) {
+                    hub.clientDone(ids[op % 3]);
+                } else {
+                    hub.fromClient(ids[op % 3], bytes);
+                }
                 break;
             }
             case 3: {
@@ -142,5 +160,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 1; i < clients.size(); ++i) {
         PJ_FUZZ_CHECK(clients[i].heard.find('\0') == std::string::npos);
     }
+    pj::wire::ClientReader reader(kHello);
+    std::vector<pj::wire::Record> records;
+    PJ_FUZZ_CHECK(reader.take(clients[0].heard, records));
+    PJ_FUZZ_CHECK(reader.greeted());
     return 0;
 }

@@ -114,6 +114,9 @@ void Form::MSComm1_OnComm(const CommEvent& event) {
         case CommEvent::Kind::LineError:
             // Like the window, the core checks for no line errors: what arrives is shown.
             break;
+        case CommEvent::Kind::Written:
+            transaction_.written();
+            break;
     }
 }
 

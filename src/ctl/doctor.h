@@ -8,6 +8,7 @@
 
 #include "ctl/options.h"
 #include "link/serial_ports.h"
+#include "posix/device_holders.h"
 
 namespace pj::ctl {
 
@@ -40,11 +41,7 @@ TryResult classify(std::string_view frame, const std::optional<std::string>& rep
 // Why the port cannot be used, when it cannot.
 enum class PortProblem { None, Missing, NoPermission, InUse, CannotOpen };
 
-// A process that has the device open.
-struct Holder {
-    int pid = 0;
-    std::string name;
-};
+using posix::Holder;
 
 // Everything the doctor found out about a port.
 struct Findings {
@@ -80,8 +77,7 @@ Verdict judge(const Findings& findings);
 // nothing otherwise.
 std::optional<std::string> latencyAdvice(const SerialPortFacts& facts);
 
-// The processes that have the character device `device` open, as far as /proc tells.
-std::vector<Holder> deviceHolders(const std::string& device);
+using posix::deviceHolders;
 
 // Examines `port` (a device path or tcp://HOST:PORT) and, when it can be used, sends it the
 // status query at each speed and address. Nothing when a signal ended it.

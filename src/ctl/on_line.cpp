@@ -14,6 +14,7 @@
 #include "ctl/command_file.h"
 #include "ctl/output.h"
 #include "ctl/session.h"
+#include "link/line_wire.h"
 #include "link/serial_ports.h"
 #include "status/value_json.h"
 
@@ -69,6 +70,11 @@ std::string milliseconds(const std::optional<double>& ms) {
     return text.data();
 }
 
+// A port error's exit status: pjline's line too busy to take the frame has its own.
+int portErrorStatus(const std::string& error) {
+    return error.find(wire::kLineBusy) != std::string::npos ? kExitLineBusy : kExitPortError;
+}
+
 // What the session's line was told, as pjctl's failures say it.
 std::optional<int> failed(const Exchange& result, const Request& request, Session& session,
                           std::string_view command, std::string_view where, std::ostream& err) {
@@ -76,7 +82,8 @@ std::optional<int> failed(const Exchange& result, const Request& request, Sessio
         return complain(err, kExitFailure, "interrupted");
     }
     if (result.portError) {
-        return complain(err, kExitPortError, std::string(where) + *result.portError);
+        return complain(err, portErrorStatus(*result.portError),
+                        std::string(where) + *result.portError);
     }
     // Frames for every projector are acted on by all and answered by none.
     if (!result.reply && request.address->name != "all") {
@@ -93,7 +100,7 @@ int hold(const Request& request, Session& session, std::ostream& out, std::ostre
         return complain(err, kExitFailure, "interrupted");
     }
     if (held.portError) {
-        return complain(err, kExitPortError, *held.portError);
+        return complain(err, portErrorStatus(*held.portError), *held.portError);
     }
     out << held.frames << (held.frames == 1 ? " frame" : " frames") << " sent\n";
     return unwritten(out, err).value_or(kExitOk);
@@ -114,7 +121,7 @@ int confirm(const Request& request, Session& session, std::ostream& out, std::os
             return complain(err, kExitFailure, "interrupted");
         }
         if (result.portError) {
-            return complain(err, kExitPortError, *result.portError);
+            return complain(err, portErrorStatus(*result.portError), *result.portError);
         }
         const std::string answer = withoutReturn(result.reply.value_or(""));
         const bool confirmed =
@@ -201,7 +208,7 @@ int status(const Request& request, Session& session, std::ostream& out, std::ost
                 return complain(err, kExitFailure, "interrupted");
             }
             if (result.portError) {
-                return complain(err, kExitPortError, *result.portError);
+                return complain(err, portErrorStatus(*result.portError), *result.portError);
             }
             if (!result.reply) {
                 break;  // no projector there: the rest would not be answered either

@@ -101,7 +101,9 @@ Options:
   --               the next argument is TEXT even if it begins with "-"
 
 A reply is waited for as long as the window waits (0.5 s for the query buttons, 2 s for a
-typed command), and taken as soon as it ends in a carriage return or is a lone ACK.
+typed command), and taken as soon as it ends in a carriage return or is a lone ACK. On
+pjline's socket the reply window starts when pjline writes the frame; a frame waits at most
+10 s for its turn on the shared line, and then pjctl says "the line is busy" (exit 6).
 
 Exit status:
   0  success
@@ -111,6 +113,7 @@ Exit status:
   3  port error: the port could not be opened, or went away during the command
   4  no reply: nothing came back before the reply window ended
   5  not confirmed: a projector did not confirm the command (--confirm)
+  6  line busy: pjline's shared line gave the frame no turn within 10 s
 Every failure also prints one line on standard error.
 )";
 

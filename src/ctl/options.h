@@ -18,6 +18,7 @@ inline constexpr int kExitFailure = 1;      // anything else: standard input unr
 inline constexpr int kExitBadArgument = 2;  // the command line is wrong; nothing was sent
 inline constexpr int kExitPortError = 3;    // the port could not be opened, or went away
 inline constexpr int kExitNoReply = 4;      // the reply window ended with nothing received
+inline constexpr int kExitLineBusy = 6;     // pjline's line gave the frame no turn in time
 
 // A status query by its name ("status", "status.operating") or its command text ("CR0",
 // exact case); nothing if unknown.

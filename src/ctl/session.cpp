@@ -3,14 +3,16 @@
 #include <algorithm>
 
 #include "link/port_panel.h"
+#include "posix/local_socket_transport.h"
 #include "posix/tcp_transport.h"
 
 namespace pj::ctl {
 
 namespace {
 
-// The longest an exchange may take before it is given up: beyond the longest reply window.
-constexpr int kExchangeGiveUpMs = 10000;
+// The longest an exchange may take before it is given up: beyond the longest reply window,
+// after the longest wait for a turn on pjline's line.
+constexpr int kExchangeGiveUpMs = 10000 + posix::LocalSocketTransport::kLineWaitMs;
 // The longest an opening of a network port may take.
 constexpr int kOpenGiveUpMs = kTcpConnectTimeoutMs + 1000;
 

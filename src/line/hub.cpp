@@ -1,42 +1,32 @@
 #include "line/hub.h"
 
+#include <algorithm>
 #include <charconv>
 #include <utility>
 
 namespace pj::line {
 namespace {
 
-constexpr char kMessageStart = '\0';
-constexpr int kLongestHoldMs = 60000;
 constexpr std::string_view kAnswerEnds{"\r\x06", 2};
-
-std::string message(std::string_view text) {
-    std::string out(1, kMessageStart);
-    out += text;
-    out += '\r';
-    return out;
-}
+// A hold asked for with more than this many milliseconds is not understood.
+constexpr int kLongestHoldAskedMs = 3600 * 1000;
 
 // "hold" or "hold MS": the hold asked for, 0 for the hub's own when no time is given.
 std::optional<int> parseHold(std::string_view text) {
-    constexpr std::string_view kHold = "hold";
-    if (text.substr(0, kHold.size()) != kHold) {
+    const auto ms = wire::messageArgument(text, wire::kHold);
+    if (!ms) {
         return std::nullopt;
     }
-    text.remove_prefix(kHold.size());
-    if (text.empty()) {
+    if (ms->empty()) {
         return 0;
     }
-    if (text.front() != ' ') {
+    int value = 0;
+    const auto [end, error] = std::from_chars(ms->data(), ms->data() + ms->size(), value);
+    if (error != std::errc{} || end != ms->data() + ms->size() || value < 1 ||
+        value > kLongestHoldAskedMs) {
         return std::nullopt;
     }
-    text.remove_prefix(1);
-    int ms = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-    if (error != std::errc{} || end != text.data() + text.size() || ms < 1 || ms > kLongestHoldMs) {
-        return std::nullopt;
-    }
-    return ms;
+    return value;
 }
 
 }  // namespace
@@ -76,10 +66,57 @@ void Hub::detach(ClientId id, std::string_view why) {
 
 void Hub::fromClient(ClientId id, std::string_view bytes) {
     const auto found = clients_.find(id);
-    if (found == clients_.end()) {
+    if (found == clients_.end() || found->second.done) {
         return;
     }
     Client& client = found->second;
+    if (client.speaks == Speaks::Unknown) {
+        client.opening.append(bytes);
+        switch (wire::checkHello(client.opening)) {
+            case wire::HelloCheck::Partial:
+                return;
+            case wire::HelloCheck::NotHello:
+                client.speaks = Speaks::Raw;
+                takeBytes(id, client, std::exchange(client.opening, {}));
+                return;
+            case wire::HelloCheck::Complete:
+                break;
+        }
+        client.speaks = Speaks::Records;
+        const std::string after = client.opening.substr(wire::kHelloSize);
+        client.opening.resize(wire::kHelloSize);
+        // The greeting: the client's own hello, which nothing on the line has seen.
+        client.link->deliver(std::exchange(client.opening, {}));
+        if (!after.empty()) {
+            fromClient(id, after);
+        }
+        return;
+    }
+    if (client.speaks == Speaks::Raw) {
+        takeBytes(id, client, bytes);
+        return;
+    }
+    std::vector<wire::Record> records;
+    const bool whole = client.records.take(bytes, records);
+    for (const wire::Record& record : records) {
+        if (record.type == wire::RecordType::Data) {
+            takeBytes(id, client, record.payload);
+        } else {
+            takeMessage(id, client, record.payload);
+        }
+        if (!clients_.contains(id) || client.done) {
+            return;
+        }
+    }
+    if (!whole) {
+        log_(client.name + " is let go: it broke the records");
+        client.done = true;
+        std::erase_if(queue_, [id](const Pending& p) { return p.client == id; });
+        std::exchange(client.link, nullptr)->finish("it broke the records");
+    }
+}
+
+void Hub::takeBytes(ClientId id, Client& client, std::string_view bytes) {
     for (const char c : bytes) {
         const bool lfAfterCr = c == '\n' && client.afterCr;
         client.afterCr = c == '\r';
@@ -92,10 +129,6 @@ void Hub::fromClient(ClientId id, std::string_view bytes) {
                 refuse(client, "frame longer than " + std::to_string(settings_.maxFrame));
             } else {
                 takeFrame(id, client, std::exchange(client.partial, {}));
-            }
-            // A message may have told the hub to let the client go.
-            if (!clients_.contains(id)) {
-                return;
             }
             continue;
         }
@@ -111,11 +144,29 @@ void Hub::fromClient(ClientId id, std::string_view bytes) {
     }
 }
 
-void Hub::takeFrame(ClientId id, Client& client, std::string frame) {
-    if (!frame.empty() && frame.front() == kMessageStart) {
-        takeMessage(id, client, std::string_view(frame).substr(1));
+void Hub::clientDone(ClientId id) {
+    const auto found = clients_.find(id);
+    if (found == clients_.end() || found->second.done) {
         return;
     }
+    Client& client = found->second;
+    client.done = true;
+    client.partial.clear();
+    letDoneClientsGo();
+}
+
+void Hub::letDoneClientsGo() {
+    for (auto& [id, client] : clients_) {
+        const bool inFlight = inFlight_ && inFlight_->pending.client == id;
+        if (client.done && !inFlight && queuedFor(id) == 0 && client.link != nullptr) {
+            // Told once: the link closes the connection on a later turn and detaches it.
+            client.link->finish("it sent no more and was answered");
+            client.link = nullptr;
+        }
+    }
+}
+
+void Hub::takeFrame(ClientId id, Client& client, std::string frame) {
     lastClientFrameUs_ = clock_.nowUs();
     if (line_ == nullptr) {
         refuse(client, "the line is down");
@@ -132,12 +183,12 @@ void Hub::takeFrame(ClientId id, Client& client, std::string frame) {
 }
 
 void Hub::takeMessage(ClientId, Client& client, std::string_view text) {
-    client.talks = true;
     if (const auto hold = parseHold(text)) {
-        client.holdMs = *hold == 0 ? settings_.holdMs : *hold;
+        // Never longer than a reply window: a frame nobody answers must not keep the line.
+        client.holdMs = std::min(*hold == 0 ? settings_.holdMs : *hold, settings_.longestHoldMs);
         // From here on the client hears only its own answers: what it heard before this
         // word is others' traffic, and it may drop it.
-        tell(client, "held");
+        tell(client, wire::kHeld);
         return;
     }
     refuse(client, "unknown message");
@@ -149,13 +200,21 @@ void Hub::refuse(Client& client, std::string_view reason) {
         client.lastRefusal = reason;
         log_(client.name + ": not sent: " + client.lastRefusal);
     }
-    tell(client, "refused " + std::string(reason));
+    tell(client, wire::kRefused, reason);
 }
 
-void Hub::tell(Client& client, std::string_view text) {
-    if (client.talks) {
-        client.link->deliver(message(text));
+void Hub::tell(Client& client, std::string_view word, std::string_view rest) {
+    if (client.speaks == Speaks::Records && client.link != nullptr) {
+        client.link->deliver(wire::message(word, rest));
     }
+}
+
+void Hub::hear(Client& client, std::string_view bytes) {
+    if (client.link == nullptr || bytes.empty()) {
+        return;
+    }
+    client.link->deliver(client.speaks == Speaks::Records ? wire::dataRecord(bytes)
+                                                          : std::string(bytes));
 }
 
 std::size_t Hub::queuedFor(ClientId id) const {
@@ -181,25 +240,53 @@ bool Hub::quiet() const {
            clock_.nowUs() - *lastClientFrameUs_ >= std::int64_t{settings_.quietMs} * 1000;
 }
 
+std::deque<Hub::Pending>::iterator Hub::next() {
+    const auto oldest = queue_.begin();
+    if (!turn_ || oldest->client != turn_->client ||
+        clock_.nowUs() - turn_->sinceUs < std::int64_t{settings_.turnMs} * 1000) {
+        return oldest;
+    }
+    // The turn is over: another's oldest frame goes first, if one waits.
+    const auto others = std::find_if(queue_.begin(), queue_.end(),
+                                     [&](const Pending& p) { return p.client != turn_->client; });
+    return others != queue_.end() ? others : oldest;
+}
+
 void Hub::pump() {
     while (!inFlight_ && line_ != nullptr && !queue_.empty()) {
-        Pending next = std::move(queue_.front());
-        queue_.pop_front();
-        if (!line_->write(next.frame)) {
-            if (next.client) {
-                if (const auto found = clients_.find(*next.client); found != clients_.end()) {
+        const auto chosen = next();
+        Pending pending = std::move(*chosen);
+        queue_.erase(chosen);
+        if (!turn_ || turn_->client != pending.client) {
+            turn_ = Turn{pending.client, clock_.nowUs()};
+        }
+        if (!line_->write(pending.frame)) {
+            if (pending.client) {
+                if (const auto found = clients_.find(*pending.client); found != clients_.end()) {
                     refuse(found->second, "the device did not take it");
                 }
             } else {
-                defer_([answer = std::move(next.answer)] { answer(std::nullopt); });
+                defer_([answer = std::move(pending.answer)] { answer(std::nullopt); });
             }
             continue;
         }
-        const int windowMs = next.windowMs;
-        inFlight_ = InFlight{std::move(next), {}};
+        const int windowMs = pending.windowMs;
+        if (pending.client) {
+            if (const auto found = clients_.find(*pending.client);
+                found != clients_.end() && found->second.holdMs) {
+                // A holder's reply window starts now, not when it sent the frame.
+                tell(found->second, wire::kSent);
+            }
+        }
+        inFlight_ = InFlight{std::move(pending), {}};
         window_.setInterval(windowMs);
         window_.setEnabled(true);
     }
+    if (!inFlight_ && queue_.empty()) {
+        // A turn is frames in a row; the line resting ends it.
+        turn_.reset();
+    }
+    letDoneClientsGo();
 }
 
 void Hub::settled() {
@@ -230,9 +317,9 @@ void Hub::fromLine(std::string_view bytes) {
     // own frames only. A link that lets its client go does so later, not here.
     for (auto& [id, client] : clients_) {
         if (!client.holdMs) {
-            client.link->deliver(bytes);
+            hear(client, bytes);
         } else if (answered == id) {
-            client.link->deliver(answer);
+            hear(client, answer);
         }
     }
     if (!inFlight_) {
@@ -249,7 +336,7 @@ void Hub::lineOpened(LineLink& line) {
     line_ = &line;
     if (wasDown) {
         for (auto& [id, client] : clients_) {
-            tell(client, "back");
+            tell(client, wire::kBack);
         }
     }
     pump();
@@ -262,7 +349,7 @@ void Hub::lineLost(std::string_view reason) {
     line_ = nullptr;
     log_("the line went away: " + std::string(reason));
     for (auto& [id, client] : clients_) {
-        tell(client, "lost " + std::string(reason));
+        tell(client, wire::kLost, reason);
     }
     std::deque<Pending> waiting = std::exchange(queue_, {});
     for (Pending& p : waiting) {

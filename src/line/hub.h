@@ -12,6 +12,7 @@
 #include "app/clock.h"
 #include "app/timer.h"
 #include "line/line_access.h"
+#include "link/line_wire.h"
 
 namespace pj::line {
 
@@ -21,6 +22,11 @@ struct HubSettings {
     int settleMs = 300;
     // How long a client that asked to hold the line keeps it for each of its frames, at most.
     int holdMs = 2000;
+    // The longest hold a client may ask for, or the hold above may be set to: a reply window.
+    int longestHoldMs = 3000;
+    // A client's frames keep the line this long in a row, at most, while frames of others
+    // wait; then the oldest of another's goes next.
+    int turnMs = 3000;
     // The line is quiet once no client has sent a frame for this long.
     int quietMs = 3000;
     // The longest frame a client may send, its carriage return not counted.
@@ -36,6 +42,9 @@ class ClientLink {
     // Hands the client bytes to read. The link bounds what the client has not read yet and
     // lets a client go that falls too far behind; the hub never waits for one.
     virtual void deliver(std::string_view bytes) = 0;
+    // The hub is done with the client: what it was handed goes out, then the connection is
+    // closed. Acted on later, never inside the call.
+    virtual void finish(std::string why) = 0;
 };
 
 // The line's side as the hub sees it: the open device.
@@ -51,16 +60,22 @@ class LineLink {
 // that clients typing lines work); frames wait in one queue in the order they were completed
 // and are written one at a time, each once the line has settled after the one before: its
 // answer came (an ACK, or a reply up to its carriage return), or its window passed. Whatever
-// the line brings goes to every client, as on the multi-drop bus itself.
+// the line brings goes to every client, as on the multi-drop bus itself. No client keeps the
+// line for long: a frame holds it for a reply window at most, and a client whose frames have
+// had it for the turn while others' wait gives way to the oldest of theirs.
 //
-// A line from a client that begins with a NUL byte is a message to the hub, not a frame:
-// "\0hold" or "\0hold MS" makes the client's frames hold the line until their answer or for
-// the hold time, and the client hears only the answers to its own frames (from the frame's
-// writing to its answer's end), so that what it reads is its own; the hub answers "\0held",
-// after which the client hears nothing but its answers. A client that has sent a
-// message is told, in messages of the same form, when the line goes away ("\0lost REASON"),
-// comes back ("\0back") and when one of its frames is not written ("\0refused REASON");
-// other clients see only the line's bytes.
+// A raw client hears the line's bytes exactly and nothing else. A client that opens with the
+// hello (link/line_wire.h) is answered with the greeting, and from then on speaks in records
+// both ways: its data records are cut into frames as a raw client's bytes are, its messages
+// are for the hub. "hold" or "hold MS" makes its frames hold the line until their answer or
+// for the hold time, and it hears only the answers to its own frames (from the frame's
+// writing to its answer's end), so that what it reads is its own; the hub answers "held",
+// after which it hears nothing but its answers, and "sent" as each of its frames goes out.
+// Such a client is told when the line goes away ("lost REASON"), comes back ("back") and
+// when one of its frames is not written ("refused REASON").
+//
+// A client that has said it will send no more (closed its writing side) still has what it
+// sent written and answered; then the hub lets it go.
 class Hub final : public LineAccess {
   public:
     using ClientId = std::uint64_t;
@@ -78,6 +93,9 @@ class Hub final : public LineAccess {
     // `why` goes to the log.
     void detach(ClientId client, std::string_view why = {});
     void fromClient(ClientId client, std::string_view bytes);
+    // The client will send no more: a frame it did not end is dropped, the rest is written
+    // and answered, and then the client's link is told to finish.
+    void clientDone(ClientId client);
 
     void lineOpened(LineLink& line);
     // Frames waiting are refused, a frame in flight ends unanswered.
@@ -93,13 +111,17 @@ class Hub final : public LineAccess {
     bool lineUp() const override { return line_ != nullptr; }
 
   private:
+    enum class Speaks { Unknown, Raw, Records };
     struct Client {
         ClientLink* link = nullptr;
         std::string name;
+        Speaks speaks = Speaks::Unknown;
+        std::string opening;  // the first bytes, while they may be the hello
+        wire::RecordReader records;
+        bool done = false;      // sends no more
         std::string partial;    // bytes after the last frame's end
         bool overlong = false;  // the partial frame passed the longest frame: skipped to its end
         bool afterCr = false;   // the last byte taken was a carriage return
-        bool talks = false;     // has sent a message, so is told in messages too
         std::optional<int> holdMs;
         std::string lastRefusal;  // logged once until another comes
     };
@@ -114,10 +136,14 @@ class Hub final : public LineAccess {
         std::string answer;
     };
 
+    void takeBytes(ClientId id, Client& client, std::string_view bytes);
     void takeFrame(ClientId id, Client& client, std::string frame);
     void takeMessage(ClientId id, Client& client, std::string_view message);
     void refuse(Client& client, std::string_view reason);
-    void tell(Client& client, std::string_view message);
+    void tell(Client& client, std::string_view word, std::string_view rest = {});
+    void hear(Client& client, std::string_view bytes);
+    void letDoneClientsGo();
+    std::deque<Pending>::iterator next();
     void pump();
     void finish(std::optional<std::string> answer);
     void settled();
@@ -134,6 +160,12 @@ class Hub final : public LineAccess {
     std::optional<InFlight> inFlight_;
     LineLink* line_ = nullptr;
     std::optional<std::int64_t> lastClientFrameUs_;
+    // Whose frames have had the line in a row, and since when.
+    struct Turn {
+        std::optional<ClientId> client;
+        std::int64_t sinceUs;
+    };
+    std::optional<Turn> turn_;
 };
 
 }  // namespace pj::line

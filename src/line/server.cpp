@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "link/tcp_endpoint.h"
+#include "posix/device_holders.h"
 #include "posix/serial_device_transport.h"
 #include "posix/tcp_transport.h"
 
@@ -83,12 +84,27 @@ class Server::Connection final : public ClientLink {
         flush();
     }
 
+    void finish(std::string why) override {
+        finishing_ = std::move(why);
+        flush();
+    }
+
   private:
     void ready(short revents) {
         if ((revents & POLLOUT) != 0) {
             flush();
         }
-        if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0 || leaving_) {
+        if (leaving_) {
+            return;
+        }
+        if (sentAll_) {
+            // Its side is closed; a hang-up or an error now is the whole connection's end.
+            if ((revents & (POLLHUP | POLLERR)) != 0) {
+                leave("it closed the connection");
+            }
+            return;
+        }
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
             return;
         }
         char buffer[4096];
@@ -96,7 +112,12 @@ class Server::Connection final : public ClientLink {
         if (n > 0) {
             server_.hub_.fromClient(id_, std::string_view(buffer, static_cast<std::size_t>(n)));
         } else if (n == 0) {
-            leave("it closed the connection");
+            // Its writing side is closed (or the whole connection): what it sent before is
+            // still written and answered, and the answers go out before the connection
+            // closes.
+            sentAll_ = true;
+            server_.loop_.setEvents(watch_, pending_.empty() ? 0 : POLLOUT);
+            server_.hub_.clientDone(id_);
         } else if (errno != EAGAIN && errno != EINTR) {
             leave(errnoText("reading"));
         }
@@ -118,7 +139,12 @@ class Server::Connection final : public ClientLink {
             }
             pending_.erase(0, static_cast<std::size_t>(n));
         }
-        server_.loop_.setEvents(watch_, pending_.empty() ? POLLIN : POLLIN | POLLOUT);
+        if (pending_.empty() && finishing_) {
+            leave(*finishing_);
+            return;
+        }
+        const short reading = sentAll_ ? 0 : POLLIN;
+        server_.loop_.setEvents(watch_, pending_.empty() ? reading : reading | POLLOUT);
     }
 
     // Lets the client go on a later turn: the hub may be handing out the line's bytes now.
@@ -134,6 +160,8 @@ class Server::Connection final : public ClientLink {
     Hub::ClientId id_ = 0;
     std::string pending_;
     bool leaving_ = false;
+    bool sentAll_ = false;                  // the client closed its writing side
+    std::optional<std::string> finishing_;  // the hub is done with it: why
 };
 
 // The line's device, open or being reopened.
@@ -155,19 +183,26 @@ class Server::Line final : public LineLink {
         });
     }
 
-    void open() {
+    // Why the line did not open, when that is known at once.
+    std::optional<std::string> open() {
         LineParams params;
         params.baud = server_.config_.baud;
         if (const SerialResult set = transport_->applySettings(params); set.failed()) {
             failed(set.error());
-            return;
+            starting_ = false;
+            return set.error();
         }
         const SerialResult result = transport_->open();
         if (result.failed()) {
             failed(result.error());
-        } else if (result.outcome() == SerialResult::Outcome::Done) {
+            starting_ = false;
+            return result.error();
+        }
+        if (result.outcome() == SerialResult::Outcome::Done) {
             opened();
         }
+        starting_ = false;
+        return std::nullopt;
     }
 
     bool write(std::string_view frame) override { return !transport_->write(frame).failed(); }
@@ -192,6 +227,8 @@ class Server::Line final : public LineLink {
             case CommEvent::Kind::LineError:
                 server_.log_("the line reports " + event.data);
                 break;
+            case CommEvent::Kind::Written:
+                break;
         }
     }
 
@@ -203,7 +240,11 @@ class Server::Line final : public LineLink {
     }
 
     // Said once until it changes: a line left unplugged overnight is tried every second.
+    // Held by another at start, it is not tried again: the server ends.
     void failed(const std::string& why) {
+        if (starting_ && why == std::strerror(EBUSY)) {
+            return;
+        }
         if (why != lastFailure_) {
             lastFailure_ = why;
             server_.log_("cannot open the line " + server_.config_.device + ": " + why +
@@ -216,6 +257,7 @@ class Server::Line final : public LineLink {
     std::unique_ptr<Transport> transport_;
     posix::LoopTimer reopen_;
     std::string lastFailure_;
+    bool starting_ = true;  // the first opening is under way
 };
 
 Server::Server(posix::EventLoop& loop, LineConfig config, Log log)
@@ -252,7 +294,14 @@ std::optional<std::string> Server::start() {
         }
     }
     line_ = std::make_unique<Line>(*this);
-    line_->open();
+    if (const auto why = line_->open(); why && *why == std::strerror(EBUSY)) {
+        // Another program has the line, most likely another pjline: waiting for it would
+        // only tell this one's clients that the line is down.
+        const std::string holders = posix::describeHolders(posix::deviceHolders(config_.device));
+        return "the line " + config_.device + " is held by " +
+               (holders.empty() ? std::string("another program") : holders) +
+               "; one pjline serves a line";
+    }
     return std::nullopt;
 }
 

@@ -13,7 +13,8 @@ class [[nodiscard]] SerialResult {
   public:
     enum class Outcome {
         Done,      // carried out
-        UnderWay,  // begun; its end is reported by a CommEvent (opening a network port)
+        UnderWay,  // begun; its end is reported by a CommEvent (opening a network port; a write
+                   // waiting for its turn on a shared line, ended by Written)
         Failed,
     };
 
@@ -44,6 +45,7 @@ struct CommEvent {
         Opened,      // an opening that was under way has finished: the port is open
         OpenFailed,  // an opening that was under way has failed: `data` says why
         LineError,   // the line reported an error that leaves the port open: `data` says what
+        Written,     // bytes whose writing was left under way went out on the line now
     };
     Kind kind;
     std::string data;

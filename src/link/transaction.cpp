@@ -32,7 +32,8 @@ void Transaction::Hyouji(std::string_view text, std::uint8_t mode) {
         decodeStatus();
         return;
     }
-    if (const SerialResult result = serial_.output(text); result.failed()) {
+    const SerialResult result = serial_.output(text);
+    if (result.failed()) {
         // Nothing went out: say so where the sent echo would stand, and open no reply
         // window. The display hold clears the notice as it would clear an echo.
         const std::string why = "COM" + std::to_string(serial_.commPort()) + ": " + result.error();
@@ -45,7 +46,9 @@ void Transaction::Hyouji(std::string_view text, std::uint8_t mode) {
     }
     pacer_.written(text.size());
     window_.setCaption(ControlId::Label11, echoText(text));
-    replyWindow_.setEnabled(true);
+    // A frame that waits for its turn on a shared line has its reply window once it goes out.
+    waitingForLine_ = result.outcome() == SerialResult::Outcome::UnderWay;
+    replyWindow_.setEnabled(!waitingForLine_);
     awaitingReply_ = 1;
     displayHold_.setEnabled(true);
     if (observer_ != nullptr) {
@@ -64,6 +67,13 @@ void Transaction::receive(std::string_view bytes) {
     Hyouji(rxBuffer_, kHyoujiReceived);
     if (observer_ != nullptr) {
         observer_->received(bytes, shownReceived_);
+    }
+}
+
+void Transaction::written() {
+    if (waitingForLine_) {
+        waitingForLine_ = false;
+        replyWindow_.setEnabled(true);
     }
 }
 
@@ -105,6 +115,7 @@ void Transaction::Timer4_Timer() {
 
 void Transaction::release() {
     replyWindow_.setEnabled(false);
+    waitingForLine_ = false;
     displayHold_.setEnabled(true);
     window_.setCaption(ControlId::Label11, "");
     showReceived("");
@@ -115,6 +126,7 @@ void Transaction::release() {
 
 void Transaction::stop() {
     replyWindow_.setEnabled(false);
+    waitingForLine_ = false;
     displayHold_.setEnabled(false);
 }
 

@@ -51,6 +51,9 @@ class Transaction {
     void Hyouji(std::string_view text, std::uint8_t mode);
     // One arrival from the line.
     void receive(std::string_view bytes);
+    // A frame that waited for its turn on a shared line went out now: its reply window
+    // starts here.
+    void written();
 
     // Sticky periods: they stay in force for every later send until set again.
     void setReplyWindow(int ms) { replyWindow_.setInterval(fixedReplyWindow_.value_or(ms)); }
@@ -96,6 +99,8 @@ class Transaction {
     std::uint8_t awaitingReply_ = 0;
     std::int16_t pressureValue_ = 0;
     std::optional<int> fixedReplyWindow_;
+    // A frame sent and still waiting for its turn on a shared line.
+    bool waitingForLine_ = false;
     // What the RXD line shows now: the decoding reads it, as the operator does.
     std::string shownReceived_;
 };

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -22,21 +23,11 @@ std::string errorText(int error) {
 // What a message from the line server says of the line: the device went away (the reason),
 // or nothing that concerns the port.
 std::optional<std::string> lossIn(std::string_view message) {
-    const auto reason = [&](std::string_view word) -> std::optional<std::string_view> {
-        if (message == word) {
-            return std::string_view();
-        }
-        if (message.size() > word.size() && message.substr(0, word.size()) == word &&
-            message[word.size()] == ' ') {
-            return message.substr(word.size() + 1);
-        }
-        return std::nullopt;
-    };
-    if (const auto why = reason("lost")) {
-        return "pjline: " +
+    if (const auto why = wire::messageArgument(message, wire::kLost)) {
+        return std::string(kLineServerSays) +
                (why->empty() ? std::string("the line's device went away") : std::string(*why));
     }
-    if (const auto why = reason("refused")) {
+    if (const auto why = wire::messageArgument(message, wire::kRefused)) {
         return std::string(kLineServerSays) + "not sent: " + std::string(*why);
     }
     return std::nullopt;
@@ -44,10 +35,25 @@ std::optional<std::string> lossIn(std::string_view message) {
 
 }  // namespace
 
-LocalSocketTransport::LocalSocketTransport(EventLoop& loop, std::string path)
-    : loop_(loop), path_(std::move(path)), heldTimeout_(loop) {
+LocalSocketTransport::LocalSocketTransport(EventLoop& loop, std::string path, int lineWaitMs)
+    : loop_(loop),
+      path_(std::move(path)),
+      heldTimeout_(loop),
+      lineWaitMs_(lineWaitMs),
+      lineWait_(loop) {
     heldTimeout_.setInterval(kHeldTimeoutMs);
     heldTimeout_.setOnTimer([this] { failed("the line server did not take the hold"); });
+    lineWait_.setInterval(lineWaitMs_);
+    lineWait_.setOnTimer([this] {
+        lineWait_.setEnabled(false);
+        if (open_) {
+            // The connection goes, and with it the frame still waiting in the server.
+            const std::string tenths =
+                lineWaitMs_ % 1000 == 0 ? "" : "." + std::to_string(lineWaitMs_ % 1000 / 100);
+            lost(std::string(kLineServerSays) + std::string(wire::kLineBusy) + ": no turn within " +
+                 std::to_string(lineWaitMs_ / 1000) + tenths + " s");
+        }
+    });
 }
 
 LocalSocketTransport::~LocalSocketTransport() {
@@ -101,13 +107,14 @@ void LocalSocketTransport::connectReady() {
         failed(errorText(error));
         return;
     }
-    inMessage_ = false;
-    message_.clear();
     loop_.unwatch(watch_);
     watch_ = loop_.watch(fd_, POLLIN, [this](short revents) { ready(revents); });
     // The hello goes before any frame, the first bytes of the connection; the port is open
-    // once the server has taken it, and what came before that was others' traffic.
-    pending_ = std::string(kHello);
+    // once the server has taken the hold, and what came before that was others' traffic.
+    const std::string hello = wire::hello(wire::freshNonce());
+    reader_ = std::make_unique<wire::ClientReader>(hello);
+    waiting_ = 0;
+    pending_ = hello + wire::message(wire::kHold);
     flushPending();
     heldTimeout_.setEnabled(true);
 }
@@ -122,35 +129,29 @@ void LocalSocketTransport::failed(const std::string& why) {
     report({CommEvent::Kind::OpenFailed, path_ + ": " + why});
 }
 
-std::string LocalSocketTransport::takeMessages(std::string_view bytes,
-                                               std::optional<std::string>& gone) {
+std::string LocalSocketTransport::takeRecords(std::string_view bytes, int& written,
+                                              std::optional<std::string>& gone) {
+    std::vector<wire::Record> records;
+    const bool whole = reader_->take(bytes, records);
     std::string line;
-    for (const char c : bytes) {
-        if (!inMessage_) {
-            if (c == '\0') {
-                inMessage_ = true;
-                message_.clear();
-            } else {
-                line.push_back(c);
-            }
+    for (const wire::Record& record : records) {
+        if (record.type == wire::RecordType::Data) {
+            line += record.payload;
             continue;
         }
-        if (c != '\r') {
-            if (message_.size() < kLongestMessage) {
-                message_.push_back(c);
-            }
-            continue;
-        }
-        inMessage_ = false;
-        if (connecting_ && message_ == "held") {
+        if (connecting_ && record.payload == wire::kHeld) {
             held_ = true;
             line.clear();
+        } else if (record.payload == wire::kSent) {
+            ++written;
         }
-        gone = lossIn(message_);
-        message_.clear();
+        gone = lossIn(record.payload);
         if (gone) {
-            break;
+            return line;
         }
+    }
+    if (!whole) {
+        gone = path_ + ": the line server's records make no sense";
     }
     return line;
 }
@@ -161,8 +162,9 @@ void LocalSocketTransport::ready(short revents) {
     }
     std::string data;
     std::optional<std::string> gone;
+    int written = 0;
     const ReadEnd end = readAvailable(fd_, [&](std::string_view chunk) {
-        data += takeMessages(chunk, gone);
+        data += takeRecords(chunk, written, gone);
         return !gone;
     });
     if (end.closed) {
@@ -186,7 +188,14 @@ void LocalSocketTransport::ready(short revents) {
         report({CommEvent::Kind::Opened, {}});
     }
     const EventLoop::WatchId watch = watch_;
-    if (!data.empty() && open_) {
+    if (written > 0 && open_) {
+        waiting_ = std::max(0, waiting_ - written);
+        // A frame still waiting has its own time from here.
+        lineWait_.setEnabled(false);
+        lineWait_.setEnabled(waiting_ > 0);
+        report({CommEvent::Kind::Written, {}});
+    }
+    if (!data.empty() && open_ && watch_ == watch) {
         report({CommEvent::Kind::Receive, std::move(data)});
     }
     // The handler may have closed the port, or closed it and opened it again.
@@ -197,6 +206,7 @@ void LocalSocketTransport::ready(short revents) {
 
 void LocalSocketTransport::lost(const std::string& how) {
     open_ = false;
+    lineWait_.setEnabled(false);
     dropSocket();
     report({CommEvent::Kind::DeviceLost, how});
 }
@@ -229,6 +239,7 @@ void LocalSocketTransport::dropSocket() {
 void LocalSocketTransport::close() {
     connecting_ = false;
     heldTimeout_.setEnabled(false);
+    lineWait_.setEnabled(false);
     loop_.cancelPosted(this);
     if (open_ && fd_ >= 0) {
         readyToClose(fd_, pending_);
@@ -243,11 +254,20 @@ SerialResult LocalSocketTransport::write(std::string_view bytes) {
                                                 : std::string("the port is not open"));
     }
     const bool idle = pending_.empty();
-    pending_.append(bytes);
+    pending_.append(wire::dataRecord(bytes));
     if (idle) {
         flushPending();
     }
-    return SerialResult::done();
+    // Each carriage return ends a frame, which waits in the server for its turn.
+    const auto frames = static_cast<int>(std::count(bytes.begin(), bytes.end(), '\r'));
+    if (frames == 0) {
+        return SerialResult::done();
+    }
+    if (waiting_ == 0) {
+        lineWait_.setEnabled(true);
+    }
+    waiting_ += frames;
+    return SerialResult::underWay();
 }
 
 }  // namespace pj::posix

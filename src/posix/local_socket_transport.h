@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "link/line_wire.h"
 #include "link/transport.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
@@ -14,26 +16,29 @@ namespace pj::posix {
 // here waits: connecting is under way when open() returns and its end is reported on a later
 // turn; closing lets the bytes already handed over go in the background.
 //
-// It speaks to the line server as one of its clients: once connected it asks that its
-// frames hold the line until their answers ("\0hold\r"), is open once the server has said so
-// ("\0held\r": what came before is others' traffic and dropped), and it takes the server's messages
-// (a NUL, text, a CR) out of what it hands on. "\0lost REASON\r" and "\0refused REASON\r"
-// are the device going away, the connection then closed; "\0back\r" and messages it does not
-// know are dropped. A message split across reads is put together first. The far end closing
-// the connection is the device going away too. Line settings are the line server's.
+// It speaks to the line server as a client that takes its messages, in records
+// (link/line_wire.h): once connected it sends the hello and asks that its frames hold the
+// line until their answers, and is open once the server has said "held"; what the line
+// brought before that is others' traffic and dropped. A frame written waits for its turn on
+// the line: the write is under way until the server says "sent", which is reported as
+// Written, so that the reply window starts when the frame goes out. A frame that waits
+// longer than kLineWaitMs is given up: the port then goes as a device gone, saying "the line
+// is busy". "lost REASON" and "refused REASON" are the device going away, the connection
+// then closed; "back" and messages it does not know are dropped. Records that make no sense,
+// and the far end closing the connection, are the device going away too. Line settings are
+// the line server's.
 class LocalSocketTransport final : public Transport {
   public:
-    LocalSocketTransport(EventLoop& loop, std::string path);
+    // `lineWaitMs`: how long a frame may wait for its turn on the line.
+    LocalSocketTransport(EventLoop& loop, std::string path, int lineWaitMs = kLineWaitMs);
     ~LocalSocketTransport() override;
     LocalSocketTransport(const LocalSocketTransport&) = delete;
     LocalSocketTransport& operator=(const LocalSocketTransport&) = delete;
 
-    // What is sent first on each connection; the server's "\0held\r" opens the port.
-    static constexpr std::string_view kHello{"\0hold\r", 6};
     // How long the server may take to answer the hello.
     static constexpr int kHeldTimeoutMs = 5000;
-    // The longest message taken in; the rest of a longer one, up to its CR, is dropped.
-    static constexpr std::size_t kLongestMessage = 512;
+    // How long a frame may wait for its turn on the line before the line is called busy.
+    static constexpr int kLineWaitMs = 10000;
 
     SerialResult open() override;
     void close() override;
@@ -46,9 +51,10 @@ class LocalSocketTransport final : public Transport {
     void connectReady();
     void failed(const std::string& why);
     void ready(short revents);
-    // Takes the messages out of `bytes`; what is left is the line's. Sets `gone` when a
-    // message says the device went away, and stops there.
-    std::string takeMessages(std::string_view bytes, std::optional<std::string>& gone);
+    // Takes the records out of `bytes`: returns the line's bytes, counts the frames gone
+    // out in `written`, and sets `gone` when a message says the device went away (or the
+    // records make no sense), stopping there.
+    std::string takeRecords(std::string_view bytes, int& written, std::optional<std::string>& gone);
     void lost(const std::string& how);
     void flushPending();
     void dropSocket();
@@ -58,12 +64,13 @@ class LocalSocketTransport final : public Transport {
     int fd_ = -1;
     EventLoop::WatchId watch_ = 0;
     std::string pending_;
-    // A message begun and not yet ended by its CR.
-    bool inMessage_ = false;
-    std::string message_;
+    std::unique_ptr<wire::ClientReader> reader_;
     bool open_ = false;
     bool held_ = false;  // the server took the hold
     LoopTimer heldTimeout_;
+    int lineWaitMs_;
+    int waiting_ = 0;  // frames written that have not gone out on the line yet
+    LoopTimer lineWait_;
     bool connecting_ = false;
 };
 

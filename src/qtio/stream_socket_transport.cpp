@@ -30,10 +30,37 @@ StreamSocketTransport<Socket>::StreamSocketTransport(std::string name) : name_(s
         },
         Qt::QueuedConnection);
     QObject::connect(&socket_, &Socket::readyRead, &socket_, [this] {
-        if (open_) {
-            report({CommEvent::Kind::Receive, socket_.readAll().toStdString()});
+        if (open_ || (connecting_ && socket_.state() == Socket::ConnectedState)) {
+            incoming(socket_.readAll().toStdString());
         }
     });
+}
+
+template <typename Socket>
+void StreamSocketTransport<Socket>::incoming(std::string bytes) {
+    if (open_) {
+        report({CommEvent::Kind::Receive, std::move(bytes)});
+    }
+}
+
+template <typename Socket>
+void StreamSocketTransport<Socket>::finishOpening() {
+    if (!connecting_) {
+        return;
+    }
+    connecting_ = false;
+    open_ = true;
+    report({CommEvent::Kind::Opened, {}});
+}
+
+template <typename Socket>
+void StreamSocketTransport<Socket>::lostFor(const std::string& how) {
+    if (!open_) {
+        return;
+    }
+    open_ = false;
+    socket_.abort();
+    report({CommEvent::Kind::DeviceLost, how});
 }
 
 template <typename Socket>
@@ -62,12 +89,12 @@ void StreamSocketTransport<Socket>::connected() {
     if (!connecting_ || socket_.state() != Socket::ConnectedState) {
         return;
     }
-    connecting_ = false;
-    whenConnected();
     // As on a serial port, what came before the opening is not this session's.
     socket_.readAll();
-    open_ = true;
-    report({CommEvent::Kind::Opened, {}});
+    whenConnected();
+    if (opensWhenConnected()) {
+        finishOpening();
+    }
 }
 
 template <typename Socket>

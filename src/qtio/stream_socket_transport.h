@@ -41,6 +41,11 @@ class StreamSocketTransport : public Transport {
     virtual void disconnectSocket() = 0;
     // Called once the connection is made, before it is reported.
     virtual void whenConnected() {}
+    // Whether the connection is open once made; a kind that must first hear from the far end
+    // says no, and calls finishOpening() when it has.
+    virtual bool opensWhenConnected() const { return true; }
+    // What came from the far end while connecting or open; by default, the line's bytes.
+    virtual void incoming(std::string bytes);
     // Called when connecting ends without a connection, or is given up by close().
     virtual void whenNotConnecting() {}
     // Whether `error`, on an open connection, is its end.
@@ -50,6 +55,11 @@ class StreamSocketTransport : public Transport {
 
     // Connecting failed for `why`; nothing if it was not under way.
     void failed(const QString& why);
+    // The opening ends: the port is open.
+    void finishOpening();
+    // The open connection is over for `how`, told as a device that went away.
+    void lostFor(const std::string& how);
+    bool connecting() const { return connecting_; }
 
     Socket socket_;
 

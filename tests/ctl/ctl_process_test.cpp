@@ -9,18 +9,23 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "link/line_wire.h"
 #include "support/process.h"
 
 namespace {
 
-constexpr int kWaitMs = 10000;
+namespace wire = pj::wire;
+
+constexpr int kWaitMs = 20000;
 
 struct Fd {
     explicit Fd(int value = -1) : fd(value) {}
@@ -151,9 +156,16 @@ TEST(PjctlProgram, OnALineServersSocketHoldsTheLineAndTakesItsWordOnALoss) {
         std::string err;  // after "pjctl: " and the port's name
     };
     const Case cases[] = {
-        {"answered", "\0back\r\x06"s, 0, " ACK \n", ""},
-        {"the line went away", "\0lost /dev/ttyUSB0 unplugged\r"s, 3, "",
+        {"answered",
+         wire::message(wire::kSent) + wire::message(wire::kBack) + wire::dataRecord("\x06"), 0,
+         " ACK \n", ""},
+        // The reply window starts when the frame goes out, however long it waited.
+        {"answered after a wait longer than the reply window", "wait"s + wire::dataRecord("\x06"),
+         0, " ACK \n", ""},
+        {"the line went away", wire::message(wire::kLost, "/dev/ttyUSB0 unplugged"), 3, "",
          ": pjline: /dev/ttyUSB0 unplugged\n"},
+        // pjline never says it went out: after its wait, the line is busy.
+        {"the line is busy", "", 6, "", ": pjline: the line is busy: no turn within 10 s\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -181,19 +193,28 @@ TEST(PjctlProgram, OnALineServersSocketHoldsTheLineAndTakesItsWordOnALoss) {
             ASSERT_GE(peer.fd, 0);
             const timeval wait{kWaitMs / 1000, 0};
             ::setsockopt(peer.fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-            // The hold asked for first; once it is taken (others' ACK before that is not
-            // pjctl's), the frame.
-            std::string hello(6, '\0');
-            ASSERT_EQ(::recv(peer.fd, hello.data(), hello.size(), MSG_WAITALL), 6);
-            EXPECT_EQ(hello, "\0hold\r"s);
-            const std::string held = "\x06\0held\r"s;
+            // The hello and the hold asked for first; once it is taken (others' ACK before
+            // that is not pjctl's), the frame.
+            std::string hello(wire::kHelloSize + 7, '\0');
+            ASSERT_EQ(::recv(peer.fd, hello.data(), hello.size(), MSG_WAITALL),
+                      static_cast<ssize_t>(hello.size()));
+            EXPECT_EQ(wire::checkHello(hello), wire::HelloCheck::Complete);
+            EXPECT_EQ(hello.substr(wire::kHelloSize), wire::message(wire::kHold));
+            const std::string held = "\x06"s + hello.substr(0, wire::kHelloSize) +
+                                     wire::dataRecord("\x06") + wire::message(wire::kHeld);
             ASSERT_EQ(::send(peer.fd, held.data(), held.size(), MSG_NOSIGNAL),
                       static_cast<ssize_t>(held.size()));
-            std::string frame(4, '\0');
-            ASSERT_EQ(::recv(peer.fd, frame.data(), frame.size(), MSG_WAITALL), 4);
-            EXPECT_EQ(frame, "C00\r");
-            ASSERT_EQ(::send(peer.fd, c.answer.data(), c.answer.size(), MSG_NOSIGNAL),
-                      static_cast<ssize_t>(c.answer.size()));
+            std::string frame(7, '\0');
+            ASSERT_EQ(::recv(peer.fd, frame.data(), frame.size(), MSG_WAITALL), 7);
+            EXPECT_EQ(frame, wire::dataRecord("C00\r"));
+            std::string answer = c.answer;
+            if (answer.starts_with("wait")) {
+                // Others' frames had the line for longer than pjctl's reply window.
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                answer = wire::message(wire::kSent) + answer.substr(4);
+            }
+            ASSERT_EQ(::send(peer.fd, answer.data(), answer.size(), MSG_NOSIGNAL),
+                      static_cast<ssize_t>(answer.size()));
             const Ended ended = pjctl.end();
             EXPECT_EQ(ended.status, c.status);
             EXPECT_EQ(ended.err, c.err.empty() ? "" : "pjctl: " + port + c.err);

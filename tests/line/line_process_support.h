@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/line_wire.h"
 #include "support/process.h"
 
 namespace pj::line::test {
@@ -103,6 +105,36 @@ class RawClient {
     bool hears(std::string_view text, Clock::duration deadline = kDeadline) {
         return readUntil([text](const std::string& h) { return h.find(text) != h.npos; }, deadline);
     }
+
+    // Opens as a client that takes pjline's messages, and sends `records` after the hello.
+    bool greet(const std::string& records = {}) {
+        hello_ = wire::hello(wire::freshNonce());
+        return send(hello_ + records);
+    }
+    // Of a client that greeted: what it read as the line's bytes, and as messages.
+    std::pair<std::string, std::vector<std::string>> decoded() const {
+        wire::ClientReader reader(hello_);
+        std::vector<wire::Record> records;
+        reader.take(heard, records);
+        std::pair<std::string, std::vector<std::string>> out;
+        for (const wire::Record& r : records) {
+            if (r.type == wire::RecordType::Data) {
+                out.first += r.payload;
+            } else {
+                out.second.push_back(r.payload);
+            }
+        }
+        return out;
+    }
+    bool hearsData(std::string_view text) {
+        return readUntil([&](const std::string&) { return decoded().first.find(text) != npos; });
+    }
+    bool hearsMessage(const std::string& text) {
+        return readUntil([&](const std::string&) {
+            const auto messages = decoded().second;
+            return std::find(messages.begin(), messages.end(), text) != messages.end();
+        });
+    }
     // Whether the server closed the connection.
     bool closedByServer(Clock::duration deadline = kDeadline) {
         return !readUntil([](const std::string&) { return false; }, deadline) && gone();
@@ -111,6 +143,7 @@ class RawClient {
     std::string heard;
 
   private:
+    static constexpr auto npos = std::string::npos;
     explicit RawClient(int fd) : fd_(fd) {}
     bool gone() const {
         char c;
@@ -118,11 +151,12 @@ class RawClient {
     }
     int fd_;
     bool connected_ = false;
+    std::string hello_;
 };
 
-// A message between pjline and a client.
+// A message from a client that greeted.
 inline std::string msg(std::string_view text) {
-    return std::string(1, '\0') + std::string(text) + "\r";
+    return wire::encode(wire::RecordType::Message, text);
 }
 
 }  // namespace pj::line::test

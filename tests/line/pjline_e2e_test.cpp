@@ -24,6 +24,8 @@
 namespace pj::line::test {
 namespace {
 
+using namespace std::string_literals;
+
 // The held button: zoom + repeats every 105 ms.
 constexpr ControlId kZoomIn = ControlId::Command15;
 constexpr std::string_view kZoomInFrame = "C47";
@@ -276,15 +278,15 @@ TEST_F(PjlineOnLine, AnUnpluggedLineIsReopenedAndTheClientsThatTalkAreTold) {
     RawClient talking = RawClient::local(socket);
     RawClient quiet = RawClient::local(socket);
     ASSERT_TRUE(talking.connected() && quiet.connected());
-    ASSERT_TRUE(talking.send(msg("hold") + "CR0\r"));
-    ASSERT_TRUE(talking.hears("00\r"));
+    ASSERT_TRUE(talking.greet(msg("hold") + wire::dataRecord("CR0\r")));
+    ASSERT_TRUE(talking.hearsData("00\r"));
 
     sim.stop();
-    ASSERT_TRUE(talking.hears(msg("lost the device hung up")));
-    ASSERT_TRUE(talking.send("C00\r"));
-    ASSERT_TRUE(talking.hears(msg("refused the line is down")));
+    ASSERT_TRUE(talking.hearsMessage("lost the device hung up"));
+    ASSERT_TRUE(talking.send(wire::dataRecord("C00\r")));
+    ASSERT_TRUE(talking.hearsMessage("refused the line is down"));
     ASSERT_FALSE(sim.start());
-    ASSERT_TRUE(talking.hears(msg("back")));
+    ASSERT_TRUE(talking.hearsMessage("back"));
     ASSERT_TRUE(quiet.send("CR1\r"));
     ASSERT_TRUE(quiet.hears("\r"));
     EXPECT_EQ(quiet.heard.find('\0'), std::string::npos) << "a raw client hears only the line";
@@ -298,7 +300,6 @@ TEST_F(PjlineOnLine, AClientThatNeverReadsIsLetGoAndTheLineGoesOn) {
     const int small = 4096;
     ::setsockopt(sleeper.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     RawClient worker = RawClient::local(socket);
-    ASSERT_TRUE(worker.send(msg("hold")));
     int answered = 0;
     while (!server->errSays("unread") && answered < 2000) {
         ASSERT_TRUE(worker.send("CR0\r"));
@@ -328,6 +329,86 @@ TEST_F(PjlineOnLine, AServerKilledAndStartedAgainServesTheSameSocket) {
     EXPECT_NE(second.err.find("another pjline has this line"), std::string::npos) << second.err;
     EXPECT_EQ(server->stop(), 0);
     EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
+TEST_F(PjlineOnLine, NothingFromTheLineIsReadAsPjlinesWord) {
+    // A line that brings a NUL and noise before its answer is answered through pjline as
+    // directly.
+    sim.withProjector([](sim::Projector& p) { p.settings().noise = "\0\x01noise"s; });
+    const Ran noisy = pjctl({"query", "status"});
+    EXPECT_EQ(noisy.status, 0) << noisy.err;
+
+    // On a loopback plug, a client sending what looked like pjline's word makes no other
+    // client fail.
+    sim.stop();
+    sim::LineOptions plug = simOptions();
+    plug.loopback = true;
+    sim::LineServer loopback(plug);
+    ASSERT_FALSE(loopback.start());
+    ASSERT_TRUE(waitFor([&] {
+        return server->err().find("the line is open") != server->err().rfind("the line is open");
+    })) << server->err();
+    std::atomic<bool> done{false};
+    std::thread spoofer([&] {
+        RawClient spoof = RawClient::local(socket);
+        while (!done && spoof.send("X\0lost spoofed\r"s)) {
+            spoof.readUntil([](const std::string& h) { return h.find('\r') != h.npos; }, 200ms);
+            spoof.heard.clear();
+        }
+    });
+    int failed = 0;
+    for (int i = 0; i < 10; ++i) {
+        const Ran sent = pjctl({"send", "C00"});
+        failed += sent.status != 0 ? 1 : 0;
+        EXPECT_EQ(sent.err.find("spoofed"), std::string::npos) << sent.err;
+    }
+    done = true;
+    spoofer.join();
+    EXPECT_EQ(failed, 0);
+    loopback.stop();
+}
+
+TEST_F(PjlineOnLine, AClientThatClosesItsSideIsAnsweredAllItSent) {
+    const std::size_t mark = sim.frameCount();
+    RawClient client = RawClient::tcp(port);
+    ASSERT_TRUE(client.connected());
+    ASSERT_TRUE(client.send("C00\rCR0\rCR1\rCR3\r"));
+    ::shutdown(client.fd(), SHUT_WR);
+    EXPECT_TRUE(client.closedByServer());
+    std::vector<std::string> written;
+    for (const auto& f : framesSince(mark)) {
+        written.push_back(f.text);
+    }
+    EXPECT_EQ(written, (std::vector<std::string>{"C00", "CR0", "CR1", "CR3"}));
+    // An ACK, then three answers each ending in a carriage return.
+    EXPECT_EQ(client.heard.find('\x06'), 0u) << client.heard;
+    EXPECT_EQ(std::count(client.heard.begin(), client.heard.end(), '\r'), 3) << client.heard;
+}
+
+TEST_F(PjlineOnLine, PjctlsReplyWindowStartsWhenItsFrameGoesOut) {
+    // Another client holds the line for as long as it may with a frame nobody answers (no
+    // projector has address 4),
+    // longer than the query's reply window.
+    RawClient holder = RawClient::local(socket);
+    ASSERT_TRUE(holder.greet(msg("hold 60000") + wire::dataRecord("A004CR0\r")));
+    ASSERT_TRUE(holder.hearsMessage("sent"));
+    const auto asked = Clock::now();
+    const Ran waited = pjctl({"query", "status"});
+    std::printf(
+        "pjctl waited %lld ms for its turn\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+    EXPECT_EQ(waited.status, 0) << waited.err;
+    EXPECT_EQ(waited.out, " Power ON\n");
+}
+
+TEST_F(PjlineOnLine, ASecondServerForAHeldLineEndsNamingTheHolder) {
+    Process second({PJ_LINE_BIN, "--device", dir + "/tty", "--socket", dir + "/second.sock"},
+                   dir + "/second");
+    ASSERT_TRUE(waitFor([&] { return second.errSays("is held by"); })) << second.err();
+    EXPECT_EQ(second.wait(), 1);
+    EXPECT_TRUE(second.errSays("is held by pid ")) << second.err();
+    EXPECT_TRUE(second.errSays("(pjline)")) << second.err();
 }
 
 // A broker of the test's own on the loopback interface, forgetting everything when restarted,

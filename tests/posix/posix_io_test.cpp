@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "link/line_wire.h"
 #include "loop_wait.h"
 #include "posix/event_loop.h"
 #include "posix/local_socket_transport.h"
@@ -312,8 +313,9 @@ std::string readExactly(int fd, std::size_t count) {
     return got;
 }
 
-// Takes the client's hello, as the line server does, after `before` (others' traffic the
-// client is to drop); the client's port is open from the server's answer on.
+// Takes the client's hello and its hold, as the line server does, after `before` (others'
+// traffic the client is to drop: raw before the greeting, in records after it); the client's
+// port is open from the server's answer on.
 int acceptHello(EventLoop& loop, const UnixServer& server, std::string_view before = {}) {
     const int peer = server.accept();
     bool readable = false;
@@ -323,10 +325,17 @@ int acceptHello(EventLoop& loop, const UnixServer& server, std::string_view befo
     });
     EXPECT_TRUE(runUntil(loop, [&] { return readable; }));
     loop.unwatch(watch);
-    EXPECT_EQ(readExactly(peer, 6), "\0hold\r"s);
-    const std::string answer = std::string(before) + "\0held\r"s;
+    const std::string hello = readExactly(peer, wire::kHelloSize);
+    EXPECT_EQ(wire::checkHello(hello), wire::HelloCheck::Complete);
+    EXPECT_EQ(readExactly(peer, 7), wire::message(wire::kHold));
+    const std::string answer =
+        std::string(before) + hello + wire::dataRecord(before) + wire::message(wire::kHeld);
     ::send(peer, answer.data(), answer.size(), MSG_NOSIGNAL);
     return peer;
+}
+
+std::vector<std::string> split(const std::string& bytes, std::size_t at) {
+    return {bytes.substr(0, at), bytes.substr(at)};
 }
 
 std::string receivedIn(const std::vector<CommEvent>& events) {
@@ -383,8 +392,12 @@ TEST(LocalSocketTransport, HoldsTheLineTakesOutTheServersMessagesAndTellsALoss) 
         std::string says;                 // the loss reported
     };
     const Row rows[] = {
-        {"the line's device went away", {"\0lo"s, "st devi", "ce gone\r"}, "pjline: device gone"},
-        {"a frame was not written", {"\0refused line down\r11\r"s}, "pjline: not sent: line down"},
+        {"the line's device went away", split(wire::message(wire::kLost, "device gone"), 2),
+         "pjline: device gone"},
+        {"a frame was not written",
+         {wire::message(wire::kRefused, "line down") + wire::dataRecord("11\r")},
+         "pjline: not sent: line down"},
+        {"records that make no sense", {"X\0\0"s}, "the line server's records make no sense"},
         {"the far end closes", {}, "the line server closed the connection"},
     };
     for (const Row& row : rows) {
@@ -403,15 +416,22 @@ TEST(LocalSocketTransport, HoldsTheLineTakesOutTheServersMessagesAndTellsALoss) 
         ASSERT_GE(peer, 0);
         ASSERT_TRUE(runUntil(loop, [&] { return seen.has(1); }));
         ASSERT_EQ(seen.events[0].kind, Kind::Opened) << seen.events[0].data;
-        ASSERT_FALSE(serial.output("CR0\r").failed());
-        EXPECT_EQ(readExactly(peer, 4), "CR0\r"s);
+        // The frame waits for its turn: written once the server says it went out.
+        EXPECT_EQ(serial.output("CR0\r").outcome(), SerialResult::Outcome::UnderWay);
+        EXPECT_EQ(readExactly(peer, 7), wire::dataRecord("CR0\r"));
+        const std::string sent = wire::message(wire::kSent);
+        ::send(peer, sent.data(), sent.size(), MSG_NOSIGNAL);
+        ASSERT_TRUE(runUntil(loop, [&] { return seen.events.back().kind == Kind::Written; }));
 
-        // Each piece carries some of the line's bytes, so that its arrival is seen.
+        // Each piece ends a data record, so that its arrival is seen; the records are split
+        // anywhere else, and the line's bytes look like messages of old.
+        const std::string stream = wire::dataRecord("00\r") + wire::message(wire::kBack) +
+                                   wire::dataRecord("\0lost x\r"s) + wire::message("what") +
+                                   wire::dataRecord("02\r");
         const std::pair<std::string, std::string> pieces[] = {
-            {"00\r\0ba"s, "00\r"},
-            {"ck\r01", "00\r01"},
-            {"\r\0\r\0wh"s, "00\r01\r"},
-            {"at\r02\r", "00\r01\r02\r"},
+            {stream.substr(0, 9), "00\r"},
+            {stream.substr(9, 16), "00\r\0lost x\r"s},
+            {stream.substr(25), "00\r\0lost x\r02\r"s},
         };
         for (const auto& [piece, soFar] : pieces) {
             ASSERT_EQ(::send(peer, piece.data(), piece.size(), MSG_NOSIGNAL),
@@ -432,7 +452,7 @@ TEST(LocalSocketTransport, HoldsTheLineTakesOutTheServersMessagesAndTellsALoss) 
         // Like a network port: whatever answers there again is the line.
         EXPECT_TRUE(seen.events.back().sameDeviceKnown);
         EXPECT_FALSE(serial.portOpen());
-        EXPECT_EQ(receivedIn(seen.events), "00\r01\r02\r");
+        EXPECT_EQ(receivedIn(seen.events), "00\r\0lost x\r02\r"s);
         if (!row.ending.empty()) {
             // The connection was let go: the server sees its end.
             char byte = 0;
@@ -440,6 +460,23 @@ TEST(LocalSocketTransport, HoldsTheLineTakesOutTheServersMessagesAndTellsALoss) 
             ::close(peer);
         }
     }
+}
+
+TEST(LocalSocketTransport, AFrameThatGetsNoTurnInTimeCallsTheLineBusy) {
+    const UnixServer server(true, true);
+    EventLoop loop;
+    Recorder seen(loop);
+    LocalSocketTransport transport(loop, server.path, 200);
+    transport.setOnEvent(seen.handler());
+    ASSERT_EQ(transport.open().outcome(), SerialResult::Outcome::UnderWay);
+    const int peer = acceptHello(loop, server);
+    ASSERT_TRUE(runUntil(loop, [&] { return transport.isOpen(); }));
+    EXPECT_EQ(transport.write("CR0\r").outcome(), SerialResult::Outcome::UnderWay);
+    // The server never says it went out.
+    ASSERT_TRUE(runUntil(loop, [&] { return seen.events.back().kind == Kind::DeviceLost; }));
+    EXPECT_EQ(seen.events.back().data, "pjline: the line is busy: no turn within 0.2 s");
+    EXPECT_FALSE(transport.isOpen());
+    ::close(peer);
 }
 
 // The master side of a fresh pseudo-terminal; the slave's path is the serial device.

@@ -1,5 +1,5 @@
 // The serial control on a line server's local socket through QLocalSocket, against a
-// QLocalServer of the test's own: the panel's bytes pass as they are, both ways.
+// QLocalServer of the test's own that speaks as pjline: the hello, then records both ways.
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "link/line_wire.h"
 #include "qtio/qt_serial_control.h"
 #include "shell/event_loop.h"
 
@@ -32,7 +33,7 @@ struct Seen {
     }
 };
 
-TEST(QtLocalSocket, OpensTheSocketCarriesBytesUntouchedAndTellsTheFarEndClosing) {
+TEST(QtLocalSocket, OpensOnTheGreetingCarriesRecordsAndTellsALoss) {
     const QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = dir.filePath(QStringLiteral("line.sock")).toStdString();
@@ -57,26 +58,39 @@ TEST(QtLocalSocket, OpensTheSocketCarriesBytesUntouchedAndTellsTheFarEndClosing)
         serial.setDevice(1, name);
         ASSERT_FALSE(serial.setSettings("9600,N,8,1").failed());
         ASSERT_EQ(serial.setPortOpen(true).outcome(), SerialResult::Outcome::UnderWay);
-        ASSERT_TRUE(runUntil([&] { return seen.last(Kind::Opened); }));
         ASSERT_TRUE(runUntil([&] { return server.hasPendingConnections(); }));
         std::unique_ptr<QLocalSocket> far(server.nextPendingConnection());
+        const auto readAtLeast = [&](std::size_t size) {
+            QByteArray bytes;
+            EXPECT_TRUE(runUntil([&] {
+                bytes += far->read(static_cast<qint64>(size) - bytes.size());
+                return static_cast<std::size_t>(bytes.size()) >= size;
+            }));
+            return bytes.toStdString();
+        };
+        const auto send = [&](const std::string& bytes) {
+            far->write(bytes.data(), static_cast<qint64>(bytes.size()));
+            far->flush();
+        };
 
-        // The first bytes on the connection are the frame: no hello.
+        // The first bytes on the connection are the hello; the port opens on the greeting,
+        // and the line's bytes before it are not the panel's.
+        const std::string hello = readAtLeast(wire::kHelloSize);
+        EXPECT_EQ(wire::checkHello(hello), wire::HelloCheck::Complete);
+        send("\0lost early\r"s + hello);
+        ASSERT_TRUE(runUntil([&] { return seen.last(Kind::Opened); }));
         ASSERT_FALSE(serial.output("CR0\r").failed());
-        QByteArray wire;
-        ASSERT_TRUE(runUntil([&] {
-            wire += far->readAll();
-            return wire.size() >= 4;
-        }));
-        EXPECT_EQ(wire.toStdString(), "CR0\r");
+        EXPECT_EQ(readAtLeast(7), wire::dataRecord("CR0\r"));
 
-        const std::string back = "\0back\r00\r"s;
-        far->write(back.data(), static_cast<qint64>(back.size()));
-        far->flush();
-        ASSERT_TRUE(runUntil([&] { return seen.received() == back; })) << seen.received();
+        // The line's bytes that look like messages are the line's.
+        send(wire::message(wire::kBack) + wire::dataRecord("\0lost x\r00\r"s));
+        ASSERT_TRUE(runUntil([&] { return seen.received() == "\0lost x\r00\r"s; }))
+            << seen.received();
+        EXPECT_TRUE(serial.portOpen());
 
-        far->disconnectFromServer();
+        send(wire::message(wire::kLost, "the device hung up"));
         ASSERT_TRUE(runUntil([&] { return seen.last(Kind::DeviceLost); }));
+        EXPECT_EQ(seen.events.back().data, "pjline: the device hung up");
         // Like a network port: whatever answers there again is the line.
         EXPECT_TRUE(seen.events.back().sameDeviceKnown);
         EXPECT_FALSE(serial.portOpen());
