@@ -4,8 +4,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <vector>
 
 namespace pj::posix {
 
@@ -15,10 +17,10 @@ namespace {
 volatile std::sig_atomic_t gCaught = 0;
 int gWakeFd = -1;
 
-extern "C" void wake(int) {
+extern "C" void wake(int signal) {
     const int saved = errno;
     gCaught = 1;
-    const char byte = 0;
+    const char byte = static_cast<char>(signal);
     // A full pipe already wakes the loop: the byte may be dropped.
     [[maybe_unused]] const ssize_t written = ::write(gWakeFd, &byte, 1);
     errno = saved;
@@ -28,6 +30,14 @@ extern "C" void wake(int) {
 
 SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
                          std::function<void()> onSignal)
+    : SignalWatch(loop, signals, [onSignal = std::move(onSignal)](int) {
+          if (onSignal) {
+              onSignal();
+          }
+      }) {}
+
+SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
+                         std::function<void(int signal)> onSignal)
     : loop_(loop), onSignal_(std::move(onSignal)) {
     std::array<int, 2> fds{};
     if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -38,10 +48,18 @@ SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
     gCaught = 0;
     watch_ = loop_.watch(readFd_, POLLIN, [this](short) {
         std::array<char, 64> drain{};
-        while (::read(readFd_, drain.data(), drain.size()) > 0) {
+        std::vector<int> came;
+        for (ssize_t n; (n = ::read(readFd_, drain.data(), drain.size())) > 0;) {
+            for (ssize_t i = 0; i < n; ++i) {
+                if (std::find(came.begin(), came.end(), drain[i]) == came.end()) {
+                    came.push_back(drain[i]);
+                }
+            }
         }
-        if (onSignal_) {
-            onSignal_();
+        for (const int signal : came) {
+            if (onSignal_) {
+                onSignal_(signal);
+            }
         }
     });
 

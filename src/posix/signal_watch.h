@@ -12,11 +12,14 @@ namespace pj::posix {
 // Signals taken in by the event loop: the handler only writes a byte to a pipe the loop
 // watches, and on its next turn the loop calls `onSignal`. A signal whose disposition was to
 // be ignored (as nohup leaves SIGHUP) stays ignored. One at a time in a process; the
-// dispositions before it come back when it is destroyed.
+// dispositions before it come back when it is destroyed. The second form is told which signal
+// came, once for each signal that came since the loop's last turn.
 class SignalWatch {
   public:
     SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
                 std::function<void()> onSignal);
+    SignalWatch(EventLoop& loop, std::initializer_list<int> signals,
+                std::function<void(int signal)> onSignal);
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
     ~SignalWatch();
@@ -31,7 +34,7 @@ class SignalWatch {
     };
 
     EventLoop& loop_;
-    std::function<void()> onSignal_;
+    std::function<void(int signal)> onSignal_;
     int readFd_ = -1;
     EventLoop::WatchId watch_ = 0;
     std::vector<Previous> previous_;

@@ -13,18 +13,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "json_check.h"
+#include "line/hub.h"
 #include "line/line_process_support.h"
 #include "line/mqtt_bridge.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/loop_wait.h"
+#include "posix/monotonic_clock.h"
 
 extern char** environ;
 
@@ -72,17 +76,19 @@ void stop(pid_t& pid) {
 // A broker with no persistence: a restart forgets every retained message.
 class Broker {
   public:
-    Broker() : port_(freePort()) {
+    // `settings` are the listener's lines; anonymous clients are taken when there are none.
+    explicit Broker(const std::string& settings = "allow_anonymous true\n") : port_(freePort()) {
         char dir[] = "/tmp/pjline-broker-XXXXXX";
         dir_ = ::mkdtemp(dir);
         std::ofstream(dir_ + "/mosquitto.conf")
-            << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n";
+            << "listener " << port_ << " 127.0.0.1\n"
+            << std::regex_replace(settings, std::regex("DIR"), dir_);
     }
     ~Broker() {
         stop(pid_);
-        std::remove((dir_ + "/mosquitto.conf").c_str());
-        ::rmdir(dir_.c_str());
+        std::filesystem::remove_all(dir_);
     }
+    const std::string& dir() const { return dir_; }
     bool start() {
         pid_ = spawn({"mosquitto", "-c", dir_ + "/mosquitto.conf"});
         return pid_ > 0;
@@ -218,6 +224,7 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     settings.name = "booth";
     settings.projectors = {1};
     settings.reconnectFirstMs = 200;
+    settings.rawCommands = true;
     auto bridge = std::make_unique<MqttBridge>(loop, line, settings,
                                                [&](std::string_view l) { log.emplace_back(l); });
 
@@ -307,6 +314,162 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     ASSERT_TRUE(bridge->start());
     EXPECT_TRUE(runUntil(loop, [&] { return countLog(log, "refused a retained") > 0; }));
     EXPECT_FALSE(line.sent("A001C00"));
+    if (HasFailure()) {
+        for (const std::string& l : log) {
+            std::cerr << "  log: " << l << "\n";
+        }
+    }
+}
+
+bool runs(const std::vector<std::string>& argv) {
+    const pid_t pid = spawn(argv);
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// The line behind a real hub: each frame answered with an ACK 50 ms after it was written.
+struct SlowLine final : LineLink {
+    SlowLine(EventLoop& loop, Hub& theHub) : hub(theHub), answer(loop) {
+        answer.setInterval(50);
+        answer.setOnTimer([this] {
+            answer.setEnabled(false);
+            this->hub.fromLine("\x06");
+        });
+    }
+    bool write(std::string_view frame) override {
+        frames.emplace_back(frame);
+        mostWaiting = std::max(mostWaiting, hub.queued());
+        answer.setEnabled(true);
+        return true;
+    }
+    Hub& hub;
+    LoopTimer answer;
+    std::vector<std::string> frames;
+    std::size_t mostWaiting = 0;
+};
+
+struct HeardClient final : ClientLink {
+    void deliver(std::string_view bytes) override { heard += bytes; }
+    std::string heard;
+};
+
+TEST(MqttBridge, AFloodOfCommandsWaitsAFewAtATimeAndTheClientsStillReachTheLine) {
+    EventLoop loop;
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    std::vector<std::string> log;
+    const auto logged = [&](std::string_view l) { log.emplace_back(l); };
+    posix::MonotonicClock clock;
+    LoopTimer window(loop);
+    Hub hub(
+        {}, window, clock, [&](std::function<void()> call) { loop.post(&hub, call); }, logged);
+    SlowLine line(loop, hub);
+    hub.lineOpened(line);
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.projectors = {1, 2};
+    settings.pollSeconds = 3600;
+    MqttBridge bridge(loop, hub, settings, logged);
+    ASSERT_TRUE(bridge.start());
+    ASSERT_TRUE(runUntil(loop, [&] { return bridge.connected(); }));
+
+    // A thousand commands to projector 1 at once: at 50 ms each, 50 s of the line's time.
+    const pid_t flood =
+        spawn({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-t",
+               "pjline/line/1/set", "-m", "ON", "--repeat", "1000"});
+    ASSERT_GT(flood, 0);
+    ASSERT_TRUE(runUntil(loop, [&] { return countLog(log, "refusing commands") > 0; }));
+    // A client's query to projector 2 meanwhile waits behind a few of them only.
+    HeardClient client;
+    const Hub::ClientId id = hub.attach(client, "local client");
+    hub.fromClient(id, "A002CR0\r");
+    EXPECT_TRUE(runUntil(loop, [&] {
+        return std::find(line.frames.begin(), line.frames.end(), "A002CR0\r") != line.frames.end();
+    }));
+    int status = 0;
+    ::waitpid(flood, &status, 0);
+    EXPECT_LE(line.mostWaiting, settings.maxWaiting + 1);
+    // Refusals are said once a burst, not once a command.
+    EXPECT_LT(countLog(log, "refusing commands"), 50u);
+    hub.detach(id);
+    loop.cancelPosted(&hub);
+}
+
+TEST(MqttBridge, LogsInOverTlsAndRefusesRetainedAndOversizedCommands) {
+    EventLoop loop;
+    Broker broker(
+        "allow_anonymous false\npassword_file DIR/passwd\n"
+        "cafile DIR/ca.pem\ncertfile DIR/server.pem\nkeyfile DIR/server.key\n");
+    const std::string dir = broker.dir();
+    // A CA of the test's own and the broker's certificate for 127.0.0.1, signed by it.
+    std::ofstream(dir + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
+    const std::vector<std::string> ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                      "-nodes"};
+    std::vector<std::string> ca{"openssl", "req", "-x509"};
+    ca.insert(ca.end(), ec.begin(), ec.end());
+    ca.insert(ca.end(), {"-keyout", dir + "/ca.key", "-out", dir + "/ca.pem", "-days", "2", "-subj",
+                         "/CN=pjline test CA"});
+    std::vector<std::string> request{"openssl", "req"};
+    request.insert(request.end(), ec.begin(), ec.end());
+    request.insert(request.end(), {"-keyout", dir + "/server.key", "-out", dir + "/server.csr",
+                                   "-subj", "/CN=127.0.0.1"});
+    ASSERT_TRUE(runs(ca));
+    ASSERT_TRUE(runs(request));
+    ASSERT_TRUE(runs({"openssl", "x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.pem",
+                      "-CAkey", dir + "/ca.key", "-CAcreateserial", "-out", dir + "/server.pem",
+                      "-days", "2", "-extfile", dir + "/san.ext"}));
+    ASSERT_TRUE(runs({"mosquitto_passwd", "-b", "-c", dir + "/passwd", "pj", "s3cret"}));
+    // The broker may read them as another user when it leaves root.
+    for (const char* file : {"", "/passwd", "/ca.pem", "/server.pem", "/server.key"}) {
+        ::chmod((dir + file).c_str(), *file == '\0' ? 0755 : 0644);
+    }
+    ASSERT_TRUE(broker.start());
+
+    LoopLine line(loop);
+    std::vector<std::string> log;
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.name = "booth";
+    settings.projectors = {1};
+    settings.user = "pj";
+    settings.password = "s3cret";
+    settings.caFile = dir + "/ca.pem";
+    MqttBridge bridge(loop, line, settings, [&](std::string_view l) { log.emplace_back(l); });
+    ASSERT_TRUE(bridge.start());
+    ASSERT_TRUE(runUntil(loop, [&] { return bridge.connected(); }));
+
+    // A wrong password is refused by the broker, and said.
+    MqttSettings wrong = settings;
+    wrong.name = "hall";
+    wrong.password = "guess";
+    MqttBridge intruder(loop, line, wrong, [&](std::string_view l) { log.emplace_back(l); });
+    ASSERT_TRUE(intruder.start());
+    EXPECT_TRUE(runUntil(loop, [&] { return countLog(log, "refused the connection") > 0; }));
+    EXPECT_FALSE(intruder.connected());
+
+    const std::vector<std::string> login{"-u", "pj", "-P", "s3cret", "--cafile", dir + "/ca.pem"};
+    const auto send = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), login.begin(), login.end());
+        publish(broker.port(), "pjline/booth/1/set", extra);
+    };
+    // Retained, published while the bridge listens: still refused.
+    send({"-r", "-m", "ON"});
+    EXPECT_TRUE(runUntil(loop, [&] { return countLog(log, "refused a retained") > 0; }));
+    send({"-r", "-n"});  // clears it
+    // Past the largest packet: the broker drops it, so nothing of it reaches the bridge;
+    // command text is not taken anyway, and a named command after it is.
+    send({"-m", std::string(40000, 'C')});
+    send({"-m", "CR0"});
+    send({"-m", "OFF"});
+    ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C01"); }));
+    EXPECT_FALSE(line.sent("A001C00"));
+    EXPECT_EQ(countLog(log, "40000"), 0u);
+    EXPECT_EQ(countLog(log, "refused a command that is not a named one"), 1u);
+    EXPECT_NE(mqttClientId("hall-a", "booth"), mqttClientId("hall-b", "booth"));
+    EXPECT_EQ(mqttClientId("a/b#+", "booth"), "pjline-a_b__-booth");
     if (HasFailure()) {
         for (const std::string& l : log) {
             std::cerr << "  log: " << l << "\n";
