@@ -86,6 +86,7 @@ class Process {
     Process& operator=(const Process&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // Sends `signal` and waits for the end: the exit status, or -1 when killed by a signal.
     int stop(int signal = SIGTERM) {
         if (pid_ <= 0) {
