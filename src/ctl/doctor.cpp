@@ -24,6 +24,7 @@
 #include "ctl/session.h"
 #include "link/port_target.h"
 #include "link/tcp_endpoint.h"
+#include "posix/device_lock.h"
 
 namespace pj::ctl {
 
@@ -268,23 +269,26 @@ void examineDevice(Findings& findings) {
     readAccess(info, findings);
     findings.facts = serialPortFacts(findings.device);
 
-    const int fd = ::open(findings.port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            error = errno == EWOULDBLOCK ? EBUSY : errno;
-        }
-        ::close(fd);
-    }
+    // Taken as every program here takes it, and let go at once: a device another program
+    // holds (its lock file, its flock, its exclusive mode) is left untouched.
+    posix::DeviceLock lock;
+    const std::string refused = lock.take(findings.port);
+    const int error = refused.empty() ? 0 : lock.errorNumber();
+    lock.release();
     if (error == 0) {
         return;
+    }
+    for (const posix::DeviceHolder& h : lock.holders()) {
+        findings.holders.push_back({h.pid, h.name});
     }
     findings.reason = std::strerror(error);
     if (error == EACCES || error == EPERM) {
         findings.problem = PortProblem::NoPermission;
     } else if (error == EBUSY) {
         findings.problem = PortProblem::InUse;
-        findings.holders = deviceHolders(findings.device);
+        if (findings.holders.empty()) {
+            findings.holders = deviceHolders(findings.device);
+        }
     } else {
         findings.problem = PortProblem::CannotOpen;
     }
@@ -580,31 +584,9 @@ std::optional<std::string> latencyAdvice(const SerialPortFacts& facts) {
 
 std::vector<Holder> deviceHolders(const std::string& device) {
     std::vector<Holder> holders;
-    struct stat target {};
-    if (::stat(device.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) {
-        return holders;
+    for (const posix::DeviceHolder& h : posix::deviceHolders(device)) {
+        holders.push_back({h.pid, h.name});
     }
-    std::error_code ec;
-    for (const auto& process : fs::directory_iterator("/proc", ec)) {
-        const std::string pid = process.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::error_code unreadable;  // another user's process, or one that just ended
-        for (const auto& fd : fs::directory_iterator(process.path() / "fd", unreadable)) {
-            struct stat info {};
-            if (::stat(fd.path().c_str(), &info) == 0 && S_ISCHR(info.st_mode) &&
-                info.st_rdev == target.st_rdev) {
-                std::ifstream comm(process.path() / "comm");
-                Holder holder{std::stoi(pid), {}};
-                std::getline(comm, holder.name);
-                holders.push_back(std::move(holder));
-                break;
-            }
-        }
-    }
-    std::sort(holders.begin(), holders.end(),
-              [](const Holder& a, const Holder& b) { return a.pid < b.pid; });
     return holders;
 }
 
