@@ -18,8 +18,8 @@ constexpr int kExchangeGiveUpMs = 10000;
 constexpr int kOpenGiveUpMs = posix::TcpTransport::kConnectTimeoutMs + 1000;
 
 // A projector answers a command with a line ending in a carriage return, or with an ACK.
-bool answerComplete(std::string_view received) {
-    return !received.empty() && (received.back() == kCarriageReturn || received.back() == kAck);
+bool answerComplete(std::optional<char> lastByte) {
+    return lastByte == kCarriageReturn || lastByte == kAck;
 }
 
 }  // namespace
@@ -43,9 +43,15 @@ void Session::sent(std::string_view frame) {
 }
 
 void Session::received(std::string_view bytes, std::string_view echo) {
-    received_ += bytes;
+    // A line that sends without end (noise, a wrong speed) is kept to its first bytes only.
+    const std::size_t room = kLongestReplyKept - std::min(received_.size(), kLongestReplyKept);
+    received_.append(bytes.substr(0, room));
+    receivedBeyond_ += bytes.size() - std::min(bytes.size(), room);
+    if (!bytes.empty()) {
+        lastByte_ = bytes.back();
+    }
     echo_ = echo;
-    if (!completedUs_ && answerComplete(received_)) {
+    if (!completedUs_ && answerComplete(lastByte_)) {
         completedUs_ = nowUs();
     }
     if (onNews_) {
@@ -174,6 +180,8 @@ Exchange Session::send(std::string_view text) {
 Exchange Session::exchange(const std::function<void()>& sendIt) {
     written_.clear();
     received_.clear();
+    receivedBeyond_ = 0;
+    lastByte_.reset();
     echo_.clear();
     readout_.reset();
     windowEnded_ = false;
@@ -191,7 +199,7 @@ Exchange Session::exchange(const std::function<void()>& sendIt) {
     Exchange result;
     result.frame = written_;
     if (!result.frame.empty() && !portError_) {
-        waitFor([&] { return answerComplete(received_) || windowEnded_ || portError_; }, giveUpMs_);
+        waitFor([&] { return answerComplete(lastByte_) || windowEnded_ || portError_; }, giveUpMs_);
     }
     if (portError_) {
         result.portError = deviceError(*portError_);
@@ -200,6 +208,7 @@ Exchange Session::exchange(const std::function<void()>& sendIt) {
     }
     if (!received_.empty()) {
         result.reply = received_;
+        result.replyBeyond = receivedBeyond_;
     }
     result.echo = echo_;
     result.readout = readout_;

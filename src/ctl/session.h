@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -22,9 +23,13 @@ void typeAndSend(Form& form, std::string_view text);
 void sendQuery(Form& form, const NamedQuery& query);
 
 // One command sent and its answer, as the window showed them.
+// The most of a reply an exchange keeps: a projector's longest is far shorter.
+constexpr std::size_t kLongestReplyKept = 4096;
+
 struct Exchange {
     std::string frame;                   // the bytes written
     std::optional<std::string> reply;    // the bytes received; nothing when none came
+    std::size_t replyBeyond = 0;         // bytes that came past the kLongestReplyKept kept
     std::string echo;                    // the RXD line: the reply's echo or " X X X X"
     std::optional<std::string> readout;  // the STATUS line; nothing when it shows nothing
     std::optional<std::string> portError;
@@ -101,6 +106,8 @@ class Session final : private FormObserver {
     // What the observer was told since the last exchange began.
     std::string written_;
     std::string received_;
+    std::size_t receivedBeyond_ = 0;
+    std::optional<char> lastByte_;
     std::string echo_;
     std::optional<std::string> readout_;
     bool windowEnded_ = false;
