@@ -27,6 +27,9 @@ echo "$hold"
 echo "$queries"
 cat "$tmp/hold.err" "$tmp/queries.err" >&2
 
+# The written sections that follow the figures (pjline under attack) are kept as they are.
+kept=$(sed -n '/^## pjline under attack$/,$p' docs/RELIABILITY.md 2>/dev/null || true)
+
 field() { sed -n "1s/.*\b$2=\([^ ]*\).*/\1/p" <<<"$1"; }
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
@@ -83,6 +86,10 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
         echo '```'
         cat "$tmp/queries.err"
         echo '```'
+    fi
+    if [[ -n $kept ]]; then
+        echo
+        echo "$kept"
     fi
 } > docs/RELIABILITY.md
 echo "wrote docs/RELIABILITY.md"
