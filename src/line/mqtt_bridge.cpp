@@ -423,9 +423,8 @@ std::optional<std::string> MqttBridge::commandOf(std::string_view payload,
         return named;
     }
     if (!settings_.rawCommands) {
-        say(where +
-            "refused a command that is not a named one (command text is taken with "
-            "mqtt_raw = yes only)");
+        say(where + "refused a command of " + std::to_string(payload.size()) +
+            " bytes that is not a named one (command text is taken with mqtt_raw = yes only)");
         return std::nullopt;
     }
     if (payload.empty() || payload.size() > kLongestCommand || !printableAscii(payload)) {
