@@ -88,6 +88,14 @@ TEST_F(PjlineGuard, TheNetworkIsTakenOnlyFromTheAllowList) {
     EXPECT_TRUE(insider.hears("00\r"));
 }
 
+TEST_F(PjlineGuard, AConfigurationThatIsNoRegularFileIsRefusedByName) {
+    for (const std::string& path : {std::string("/dev/zero"), dir}) {
+        const Ran ran = runToEnd({PJ_LINE_BIN, "--config", path}, dir + "/refused");
+        EXPECT_EQ(ran.status, 2);
+        EXPECT_EQ(ran.err.rfind("pjline: " + path + ": not a regular file\n", 0), 0u) << ran.err;
+    }
+}
+
 TEST_F(PjlineGuard, SighupReadsTheConfigurationAgainAndTheServiceGoesOn) {
     const std::string config = dir + "/booth.conf";
     std::ofstream(config) << "device = " << dir << "/tty\nsocket = " << socket << "\n";
