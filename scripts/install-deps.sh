@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and running pjpanel needs on Debian 12, skipping what is there,
 # what the tests check the manual pages (groff) and the desktop listing and entry with, and
-# the MQTT client library and broker of the line server and its tests, and the JSON library.
+# the MQTT client library and broker of the line server and its tests, the JSON library, and
+# the openssl command the TLS test makes a certificate authority with.
 # Usage: install-deps.sh [--gui] [--fuzz] [--pyserial]
 #   --gui       adds the virtual display and screenshot tools
 #   --fuzz      adds clang and its fuzzing runtime
@@ -11,7 +12,7 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
           qt6-base-dev qt6-serialport-dev fonts-ipafont-gothic
           nlohmann-json3-dev groff-base appstream desktop-file-utils
-          pkg-config libmosquitto-dev mosquitto mosquitto-clients)
+          pkg-config libmosquitto-dev mosquitto mosquitto-clients openssl)
 for option in "$@"; do
     case "$option" in
         --gui) packages+=(xvfb xauth xdotool imagemagick) ;;

@@ -38,6 +38,7 @@ echo "$noise"
 echo "$idle"
 cat "$tmp/hold.err" "$tmp/queries.err" >&2
 
+
 field() { sed -n "1s/.*\b$2=\([^ ]*\).*/\1/p" <<<"$1"; }
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)

@@ -19,6 +19,7 @@
 #include <map>
 #include <ostream>
 #include <system_error>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -27,6 +28,7 @@
 #include "ctl/session.h"
 #include "link/port_target.h"
 #include "link/tcp_endpoint.h"
+#include "posix/device_lock.h"
 
 namespace pj::ctl {
 
@@ -271,23 +273,26 @@ void examineDevice(Findings& findings) {
     readAccess(info, findings);
     findings.facts = serialPortFacts(findings.device);
 
-    const int fd = ::open(findings.port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            error = errno == EWOULDBLOCK ? EBUSY : errno;
-        }
-        ::close(fd);
-    }
+    // Taken as every program here takes it, and let go at once: a device another program
+    // holds (its lock file, its flock, its exclusive mode) is left untouched.
+    posix::DeviceLock lock;
+    const std::string refused = lock.take(findings.port);
+    const int error = refused.empty() ? 0 : lock.errorNumber();
+    lock.release();
     if (error == 0) {
         return;
+    }
+    for (const posix::DeviceHolder& h : lock.holders()) {
+        findings.holders.push_back({h.pid, h.name});
     }
     findings.reason = std::strerror(error);
     if (error == EACCES || error == EPERM) {
         findings.problem = PortProblem::NoPermission;
     } else if (error == EBUSY) {
         findings.problem = PortProblem::InUse;
-        findings.holders = deviceHolders(findings.device);
+        if (findings.holders.empty()) {
+            findings.holders = deviceHolders(findings.device);
+        }
     } else {
         findings.problem = PortProblem::CannotOpen;
     }
@@ -326,6 +331,7 @@ TryEnd tryOnce(const std::string& port, int baud, const AddressOption& address, 
             address.name,
             exchange.frame,
             exchange.reply,
+            exchange.replyBeyond,
             exchange.readout,
             classify(exchange.frame, exchange.reply, exchange.readout),
             took.count()};
@@ -333,7 +339,7 @@ TryEnd tryOnce(const std::string& port, int baud, const AddressOption& address, 
 }
 
 // The status query at each speed and address. Gives false when a signal ended it.
-bool probe(Findings& findings) {
+bool probe(Findings& findings, const ExamineWatch& watch) {
     // A device server may turn away a connection that comes while it still holds the one
     // just closed: a network port is given another chance or two.
     const int attempts = findings.network ? 3 : 1;
@@ -356,6 +362,9 @@ bool probe(Findings& findings) {
             }
             findings.reason.clear();
             findings.tries.push_back(std::move(done));
+            if (watch.tried) {
+                watch.tried(findings.tries.back());
+            }
         }
         if (findings.network) {
             break;  // the device server sets the speed
@@ -372,7 +381,9 @@ std::string milliseconds(double ms) {
 
 // Received bytes as the report quotes them: control characters and bytes of 0x80 and up
 // as \xNN (a carriage return as \r), so that a garbled reply stays readable and one line.
-std::string replyText(std::string_view bytes) {
+std::string replyText(std::string_view bytes, std::size_t beyond) {
+    const std::size_t all = bytes.size() + beyond;
+    bytes = bytes.substr(0, kReplyShown);
     std::string out = "\"";
     for (const char c : bytes) {
         const auto code = static_cast<unsigned char>(c);
@@ -384,14 +395,19 @@ std::string replyText(std::string_view bytes) {
             out += visible(std::string_view(&c, 1));
         }
     }
-    return out + "\"";
+    out += "\"";
+    if (all > bytes.size()) {
+        out += " ... " + std::to_string(all) + " bytes in all";
+    }
+    return out;
 }
 
 std::string fact(const std::string& text) {
     return text.empty() ? std::string("-") : text;
 }
 
-void printText(std::ostream& out, const Findings& findings, const Verdict& verdict) {
+// The report's lines before the tries.
+void printHead(std::ostream& out, const Findings& findings) {
     out << "Port:     " << findings.port;
     if (!findings.device.empty() && findings.device != findings.port) {
         out << " (" << findings.device << ")";
@@ -422,23 +438,30 @@ void printText(std::ostream& out, const Findings& findings, const Verdict& verdi
                 << p.driver << "\n";
         }
     }
-    if (!findings.tries.empty()) {
+}
+
+void printTry(std::ostream& out, const ProbeTry& t, bool first) {
+    if (first) {
         out << "Tries:    the status query CR0 at each speed and address\n";
-        for (const ProbeTry& t : findings.tries) {
-            std::array<char, 64> head{};
-            std::snprintf(head.data(), head.size(), "  %5d baud  %-6s  %-8s  %9s", t.baud,
-                          std::string(t.address).c_str(),
-                          std::string(tryResultName(t.result)).c_str(),
-                          t.reply ? milliseconds(t.ms).c_str() : "-");
-            out << head.data();
-            if (t.reply) {
-                out << "  " << replyText(*t.reply);
-            }
-            if (t.readout) {
-                out << " " << *t.readout;
-            }
-            out << "\n";
-        }
+    }
+    std::array<char, 64> head{};
+    std::snprintf(head.data(), head.size(), "  %5d baud  %-6s  %-8s  %9s", t.baud,
+                  std::string(t.address).c_str(), std::string(tryResultName(t.result)).c_str(),
+                  t.reply ? milliseconds(t.ms).c_str() : "-");
+    out << head.data();
+    if (t.reply) {
+        out << "  " << replyText(*t.reply, t.replyBeyond);
+    }
+    if (t.readout) {
+        out << " " << *t.readout;
+    }
+    // On a terminal each try shows as it ends.
+    out << std::endl;
+}
+
+// The report's lines after the tries.
+void printTail(std::ostream& out, const Findings& findings, const Verdict& verdict) {
+    if (!findings.tries.empty()) {
         std::vector<std::string> latencies;
         for (const ProbeTry& t : findings.tries) {
             if (t.result == TryResult::Answer) {
@@ -528,6 +551,7 @@ void printJson(std::ostream& out, const Findings& findings, const Verdict& verdi
             {"result", tryResultName(t.result)},
             {"frame", lineBytes(t.frame)},
             {"reply", t.reply ? lineBytes(*t.reply) : Json(nullptr)},
+            {"reply_bytes", t.reply ? t.reply->size() + t.replyBeyond : 0},
             {"readout", orNull(t.readout)},
             {"ms", t.reply ? Json(ms) : Json(nullptr)},
         });
@@ -611,7 +635,15 @@ std::optional<std::string> latencyAdvice(const SerialPortFacts& facts) {
            kFtdiLatencyRule + "\n";
 }
 
-std::optional<Findings> examinePort(const std::string& port) {
+std::vector<Holder> deviceHolders(const std::string& device) {
+    std::vector<Holder> holders;
+    for (const posix::DeviceHolder& h : posix::deviceHolders(device)) {
+        holders.push_back({h.pid, h.name});
+    }
+    return holders;
+}
+
+std::optional<Findings> examinePort(const std::string& port, const ExamineWatch& watch) {
     Findings findings;
     findings.port = port;
     // A device server's or a line server's port: reached by its name, the device behind it
@@ -624,15 +656,26 @@ std::optional<Findings> examinePort(const std::string& port) {
     } else {
         examineDevice(findings);
     }
-    if (findings.problem == PortProblem::None && !probe(findings)) {
+    if (watch.examined) {
+        watch.examined(findings);
+    }
+    if (findings.problem == PortProblem::None && !probe(findings, watch)) {
         return std::nullopt;
     }
     return findings;
 }
 
 int doctor(const Request& request, std::ostream& out, std::ostream& err) {
+    // The text report is written as the findings come, each try as it ends; JSON at the end.
+    ExamineWatch watch;
+    if (!request.json) {
+        watch.examined = [&out](const Findings& f) { printHead(out, f); };
+        watch.tried = [&out, first = true](const ProbeTry& t) mutable {
+            printTry(out, t, std::exchange(first, false));
+        };
+    }
     const std::optional<Findings> findings =
-        examinePort(request.port.empty() ? defaultPortDevices()[0] : request.port);
+        examinePort(request.port.empty() ? defaultPortDevices()[0] : request.port, watch);
     if (!findings) {
         return complain(err, kExitFailure, "interrupted");
     }
@@ -640,7 +683,7 @@ int doctor(const Request& request, std::ostream& out, std::ostream& err) {
     if (request.json) {
         printJson(out, *findings, verdict);
     } else {
-        printText(out, *findings, verdict);
+        printTail(out, *findings, verdict);
     }
     return unwritten(out, err).value_or(verdict.exitStatus);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -27,7 +29,8 @@ struct ProbeTry {
     int baud = 19200;
     std::string_view address;  // "single", "1" ... "4"
     std::string frame;
-    std::optional<std::string> reply;
+    std::optional<std::string> reply;  // its first kLongestReplyKept bytes
+    std::size_t replyBeyond = 0;       // bytes that came past those
     std::optional<std::string> readout;
     TryResult result = TryResult::Silence;
     double ms = 0;  // from the send to the end of the reply (or of the reply window)
@@ -79,9 +82,18 @@ std::optional<std::string> latencyAdvice(const SerialPortFacts& facts);
 
 using posix::deviceHolders;
 
+// Told of the findings as they come: once the port was examined, and after each try.
+struct ExamineWatch {
+    std::function<void(const Findings&)> examined;
+    std::function<void(const ProbeTry&)> tried;
+};
+
 // Examines `port` (a device path or tcp://HOST:PORT) and, when it can be used, sends it the
 // status query at each speed and address. Nothing when a signal ended it.
-std::optional<Findings> examinePort(const std::string& port);
+std::optional<Findings> examinePort(const std::string& port, const ExamineWatch& watch = {});
+
+// The most of a try's reply the report quotes; the length in all follows it.
+constexpr std::size_t kReplyShown = 64;
 
 // The whole of "pjctl doctor": examines the port, probes it, prints the report (one JSON
 // object with --json) and gives the exit status.

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <fstream>
 #include <sstream>
 
+#include <arpa/inet.h>
+
+#include "link/bounded_file.h"
 #include "link/tcp_endpoint.h"
 
 namespace pj::line {
@@ -82,12 +84,42 @@ std::optional<ListenAddress> hostPort(std::string_view value, bool hostFirst,
     return address;
 }
 
+bool printable(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
 // A name that is safe in a topic, a file name and a log line.
 bool safeName(std::string_view name) {
     return !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                c == '-' || c == '_';
     });
+}
+
+std::string trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+Error setPath(std::string& field, std::string_view value) {
+    if (value.empty() || value.front() != '/') {
+        return "an absolute path";
+    }
+    field = std::string(value);
+    return std::nullopt;
+}
+
+Error setCount(std::size_t& field, std::string_view value) {
+    const auto n = number(value, 1, 1024);
+    if (!n) {
+        return "a number from 1 to 1024";
+    }
+    field = static_cast<std::size_t>(*n);
+    return std::nullopt;
 }
 
 struct Option {
@@ -97,7 +129,7 @@ struct Option {
     Error (*apply)(LineConfig& config, std::string_view value);
 };
 
-const std::array<Option, 12> kOptions{{
+const auto kOptions = std::to_array<Option>({
     {"device", "DEV", "the line: a serial device, or tcp://HOST:PORT for a device server",
      [](LineConfig& c, std::string_view v) -> Error {
          if (v.empty()) {
@@ -126,10 +158,44 @@ const std::array<Option, 12> kOptions{{
          c.socket = std::string(v);
          return std::nullopt;
      }},
-    {"listen", "[HOST:]PORT", "also take clients over TCP (every interface without HOST)",
+    {"listen", "[HOST:]PORT",
+     "also take clients over TCP; on 127.0.0.1 without HOST, on the network only with --allow",
      [](LineConfig& c, std::string_view v) -> Error {
          c.listen = hostPort(v, false, 0);
+         if (c.listen && c.listen->host.empty()) {
+             c.listen->host = "127.0.0.1";
+         }
          return c.listen ? Error{} : "[HOST:]PORT with a port from 1 to 65535";
+     }},
+    {"allow", "CIDR,...", "the TCP clients taken, as 192.168.10.0/24,10.1.2.3 (every one)",
+     [](LineConfig& c, std::string_view v) -> Error {
+         std::vector<AddressRange> ranges;
+         std::stringstream in{std::string(v)};
+         for (std::string item; std::getline(in, item, ',');) {
+             const auto range = AddressRange::parse(trim(item));
+             if (!range) {
+                 return "addresses or networks, as 192.168.10.0/24,10.1.2.3,fd00::/8";
+             }
+             ranges.push_back(*range);
+         }
+         if (ranges.empty() || v.back() == ',') {
+             return "addresses or networks, as 192.168.10.0/24,10.1.2.3,fd00::/8";
+         }
+         c.allow = std::move(ranges);
+         return std::nullopt;
+     }},
+    {"max_local_clients", "N", "local socket clients at once (32)",
+     [](LineConfig& c, std::string_view v) { return setCount(c.maxLocalClients, v); }},
+    {"max_tcp_clients", "N", "TCP clients at once, counted apart from the local ones (16)",
+     [](LineConfig& c, std::string_view v) { return setCount(c.maxTcpClients, v); }},
+    {"tcp_idle", "S", "let a TCP client go that sent nothing for this long (600)",
+     [](LineConfig& c, std::string_view v) -> Error {
+         const auto s = number(v, 1, 86400);
+         if (!s) {
+             return "seconds from 1 to 86400";
+         }
+         c.tcpIdleSeconds = static_cast<int>(*s);
+         return std::nullopt;
      }},
     {"name", "NAME", "the line's name in logs and topics (the file's name, else \"line\")",
      [](LineConfig& c, std::string_view v) -> Error {
@@ -162,6 +228,30 @@ const std::array<Option, 12> kOptions{{
          c.mqttPrefix = std::string(v);
          return std::nullopt;
      }},
+    {"mqtt_user", "USER", "log in to the broker as USER",
+     [](LineConfig& c, std::string_view v) -> Error {
+         if (v.empty() || !printable(v)) {
+             return "printable characters, without spaces";
+         }
+         c.mqttUser = std::string(v);
+         return std::nullopt;
+     }},
+    {"mqtt_password_file", "FILE", "the broker password: the first line of FILE",
+     [](LineConfig& c, std::string_view v) { return setPath(c.mqttPasswordFile, v); }},
+    {"mqtt_cafile", "FILE", "speak TLS to the broker, trusting the CA certificates in FILE",
+     [](LineConfig& c, std::string_view v) { return setPath(c.mqttCaFile, v); }},
+    {"mqtt_certfile", "FILE", "with TLS, this client certificate (with --mqtt-keyfile)",
+     [](LineConfig& c, std::string_view v) { return setPath(c.mqttCertFile, v); }},
+    {"mqtt_keyfile", "FILE", "with TLS, the client certificate's key",
+     [](LineConfig& c, std::string_view v) { return setPath(c.mqttKeyFile, v); }},
+    {"mqtt_raw", "yes|no", "take command text from the broker, not only named commands (no)",
+     [](LineConfig& c, std::string_view v) -> Error {
+         if (v != "yes" && v != "no") {
+             return "yes or no";
+         }
+         c.mqttRaw = v == "yes";
+         return std::nullopt;
+     }},
     {"projectors", "LIST|none", "their addresses, as 1,2,4 (none: one without an address)",
      [](LineConfig& c, std::string_view v) -> Error {
          std::vector<int> list;
@@ -190,7 +280,7 @@ const std::array<Option, 12> kOptions{{
          c.pollSeconds = static_cast<int>(*s);
          return std::nullopt;
      }},
-}};
+});
 
 const Option* findOption(std::string_view key) {
     for (const Option& o : kOptions) {
@@ -199,15 +289,6 @@ const Option* findOption(std::string_view key) {
         }
     }
     return nullptr;
-}
-
-std::string trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r");
-    return std::string(text.substr(first, last - first + 1));
 }
 
 std::string fileKey(std::string_view commandLineKey) {
@@ -231,7 +312,81 @@ std::string nameOfFile(std::string_view path) {
     return safeName(base) ? std::string(base) : std::string("line");
 }
 
+// What options ask of one another, and the password file's reading.
+std::optional<ConfigError> checkTogether(LineConfig& config) {
+    if (config.listen && !loopbackHost(config.listen->host) && config.allow.empty()) {
+        return ConfigError{"--listen " + config.listen->host +
+                           " takes clients from the network: name them with --allow CIDR,... "
+                           "(allow = in the configuration file)"};
+    }
+    if (config.mqttCertFile.empty() != config.mqttKeyFile.empty()) {
+        return ConfigError{"--mqtt-certfile and --mqtt-keyfile go together"};
+    }
+    if (!config.mqttCertFile.empty() && config.mqttCaFile.empty()) {
+        return ConfigError{"a client certificate needs TLS: give --mqtt-cafile"};
+    }
+    if (!config.mqttPasswordFile.empty()) {
+        if (config.mqttUser.empty()) {
+            return ConfigError{"--mqtt-password-file needs --mqtt-user"};
+        }
+        const FileText text = readBoundedFile(config.mqttPasswordFile, kLongestPasswordFile);
+        if (const auto* refused = std::get_if<FileRefused>(&text)) {
+            return ConfigError{refused->message};
+        }
+        const std::string& whole = std::get<std::string>(text);
+        config.mqttPassword = whole.substr(0, whole.find_first_of("\r\n"));
+        if (config.mqttPassword.empty()) {
+            return ConfigError{config.mqttPasswordFile + ": no password on its first line"};
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<AddressRange> AddressRange::parse(std::string_view text) {
+    const auto slash = text.find('/');
+    const std::string address(text.substr(0, slash));
+    AddressRange range;
+    if (::inet_pton(AF_INET, address.c_str(), range.bytes.data()) == 1) {
+        range.prefix = 32;
+    } else if (::inet_pton(AF_INET6, address.c_str(), range.bytes.data()) == 1) {
+        range.v6 = true;
+        range.prefix = 128;
+    } else {
+        return std::nullopt;
+    }
+    if (slash != std::string_view::npos) {
+        const auto n = number(text.substr(slash + 1), 0, range.prefix);
+        if (!n) {
+            return std::nullopt;
+        }
+        range.prefix = static_cast<int>(*n);
+    }
+    return range;
+}
+
+bool AddressRange::contains(const std::uint8_t* address, std::size_t size) const {
+    static constexpr std::array<std::uint8_t, 12> kMapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (size == 16 && !v6 && std::equal(kMapped.begin(), kMapped.end(), address)) {
+        address += 12;
+        size = 4;
+    }
+    if (size != (v6 ? 16U : 4U)) {
+        return false;
+    }
+    const int whole = prefix / 8;
+    if (!std::equal(bytes.begin(), bytes.begin() + whole, address)) {
+        return false;
+    }
+    const int rest = prefix % 8;
+    const auto mask = static_cast<std::uint8_t>(0xff << (8 - rest));
+    return rest == 0 || (bytes[static_cast<std::size_t>(whole)] & mask) == (address[whole] & mask);
+}
+
+bool loopbackHost(std::string_view host) {
+    return host == "localhost" || host == "::1" || host.starts_with("127.");
+}
 
 std::optional<ConfigError> readConfigText(std::string_view text, std::string_view origin,
                                           LineConfig& config) {
@@ -303,13 +458,11 @@ Parsed parseConfig(const std::vector<std::string_view>& args) {
 
     LineConfig config;
     if (configFile) {
-        std::ifstream in(*configFile, std::ios::binary);
-        if (!in) {
-            return ConfigError{"cannot read " + *configFile};
+        const FileText text = readBoundedFile(*configFile, kLongestConfigFile);
+        if (const auto* refused = std::get_if<FileRefused>(&text)) {
+            return ConfigError{refused->message};
         }
-        std::stringstream text;
-        text << in.rdbuf();
-        if (auto error = readConfigText(text.str(), *configFile, config)) {
+        if (auto error = readConfigText(std::get<std::string>(text), *configFile, config)) {
             return *error;
         }
     }
@@ -320,6 +473,9 @@ Parsed parseConfig(const std::vector<std::string_view>& args) {
     }
     if (config.device.empty()) {
         return ConfigError{"no line: give --device, or device = in the configuration file"};
+    }
+    if (auto error = checkTogether(config)) {
+        return *error;
     }
     if (config.name.empty()) {
         config.name = configFile ? nameOfFile(*configFile) : "line";
@@ -337,7 +493,8 @@ std::string usage() {
         "clients. Frames are written whole, one at a time; whatever the projectors send\n"
         "reaches every client.\n\n"
         "  --config FILE           read the options from FILE (key = value, # comments),\n"
-        "                          such as /etc/pjline/NAME.conf; the command line wins\n";
+        "                          such as /etc/pjline/NAME.conf (a regular file of at most\n"
+        "                          64 KiB); the command line wins. SIGHUP reads it again.\n";
     for (const Option& o : kOptions) {
         std::string left = "  " + commandLineKey(o.key) + " " + std::string(o.argument);
         left.resize(std::max<std::size_t>(left.size() + 1, 26), ' ');

@@ -4,14 +4,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "line/config.h"
+#include "line/log_limit.h"
 #include "line/mqtt_bridge.h"
 #include "line/server.h"
 #include "posix/event_loop.h"
+#include "posix/loop_timer.h"
+#include "posix/monotonic_clock.h"
 #include "posix/signal_watch.h"
 
 namespace {
@@ -27,11 +31,30 @@ void logLine(std::string_view text) {
     std::fflush(stderr);
 }
 
+pj::line::MqttSettings mqttSettings(const pj::line::LineConfig& config) {
+    pj::line::MqttSettings mqtt;
+    mqtt.host = config.mqtt->host;
+    mqtt.port = config.mqtt->port;
+    mqtt.prefix = config.mqttPrefix;
+    mqtt.name = config.name;
+    if (!config.projectors.empty()) {
+        mqtt.projectors = config.projectors;
+    }
+    mqtt.pollSeconds = config.pollSeconds;
+    mqtt.user = config.mqttUser;
+    mqtt.password = config.mqttPassword;
+    mqtt.caFile = config.mqttCaFile;
+    mqtt.certFile = config.mqttCertFile;
+    mqtt.keyFile = config.mqttKeyFile;
+    mqtt.rawCommands = config.mqttRaw;
+    return mqtt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    const pj::line::Parsed parsed = pj::line::parseConfig(args);
+    pj::line::Parsed parsed = pj::line::parseConfig(args);
     if (std::holds_alternative<pj::line::Help>(parsed)) {
         std::fputs(pj::line::usage().c_str(), stdout);
         return 0;
@@ -44,33 +67,58 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pjline: %s\nTry 'pjline --help'.\n", error->message.c_str());
         return 2;
     }
-    const auto& config = std::get<pj::line::LineConfig>(parsed);
+    pj::line::LineConfig config = std::get<pj::line::LineConfig>(std::move(parsed));
 
     std::signal(SIGPIPE, SIG_IGN);
     pj::posix::EventLoop loop;
-    pj::line::Server server(loop, config, logLine);
-    if (const auto error = server.start()) {
-        logLine(*error);
-        return 1;
-    }
-    std::unique_ptr<pj::line::MqttBridge> bridge;
-    if (config.mqtt) {
-        pj::line::MqttSettings mqtt;
-        mqtt.host = config.mqtt->host;
-        mqtt.port = config.mqtt->port;
-        mqtt.prefix = config.mqttPrefix;
-        mqtt.name = config.name;
-        if (!config.projectors.empty()) {
-            mqtt.projectors = config.projectors;
+    // Every line goes through the limiter: a flood of one kind of event is counted, not
+    // written out line by line.
+    pj::posix::MonotonicClock clock;
+    pj::line::LogLimiter limiter(clock, logLine);
+    pj::posix::LoopTimer limiterTick(loop);
+    limiterTick.setInterval(1000);
+    limiterTick.setOnTimer([&limiter] { limiter.tick(); });
+    limiterTick.setEnabled(true);
+    const auto log = [&limiter](std::string_view line) { limiter.log(line); };
+
+    // SIGHUP reads the configuration again and, when it is sound, starts the line over with
+    // it; one that is not is said and the line goes on as it was.
+    std::optional<pj::line::LineConfig> next;
+    pj::posix::SignalWatch signals(loop, {SIGTERM, SIGINT, SIGHUP}, [&](int signal) {
+        if (signal != SIGHUP) {
+            loop.quit();
+            return;
         }
-        mqtt.pollSeconds = config.pollSeconds;
-        bridge = std::make_unique<pj::line::MqttBridge>(loop, server.hub(), mqtt, logLine);
-        if (!bridge->start()) {
+        pj::line::Parsed again = pj::line::parseConfig(args);
+        if (const auto* error = std::get_if<pj::line::ConfigError>(&again)) {
+            log("SIGHUP: the configuration was not taken: " + error->message);
+        } else if (auto* fresh = std::get_if<pj::line::LineConfig>(&again)) {
+            log("SIGHUP: the configuration read again; starting the line over");
+            next = std::move(*fresh);
+            loop.quit();
+        }
+    });
+    for (bool first = true;; first = false) {
+        pj::line::Server server(loop, config, log);
+        if (const auto error = server.start()) {
+            log(*error);
             return 1;
         }
+        std::unique_ptr<pj::line::MqttBridge> bridge;
+        if (config.mqtt) {
+            bridge = std::make_unique<pj::line::MqttBridge>(loop, server.hub(),
+                                                            mqttSettings(config), log);
+            if (!bridge->start() && first) {
+                return 1;
+            }
+        }
+        loop.run();
+        if (!next) {
+            break;
+        }
+        config = std::move(*std::exchange(next, std::nullopt));
     }
-    pj::posix::SignalWatch stop(loop, {SIGTERM, SIGINT, SIGHUP}, [&loop] { loop.quit(); });
-    loop.run();
-    logLine("stopped");
+    limiter.tick();
+    log("stopped");
     return 0;
 }

@@ -1,12 +1,18 @@
 #include "line/mqtt_bridge.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <netdb.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "link/transaction.h"
 #include "protocol/commands.h"
@@ -42,18 +48,6 @@ int commandWindowMs(std::string_view text) {
     return kTimer2Design;
 }
 
-// What a payload asks for: the power switch's "ON" and "OFF", a command by its name, or else
-// command text as it stands.
-std::string_view commandText(std::string_view payload) {
-    if (payload == "ON" || payload == "OFF") {
-        return findCommand(payload == "ON" ? "power.on" : "power.off")->text;
-    }
-    if (const Command* command = findCommand(payload)) {
-        return command->text;
-    }
-    return payload;
-}
-
 bool printableAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
@@ -70,6 +64,24 @@ bool topicPrefix(std::string_view text) {
 }
 
 }  // namespace
+
+std::optional<std::string> namedCommand(std::string_view payload) {
+    if (payload == "ON" || payload == "OFF") {
+        return std::string(findCommand(payload == "ON" ? "power.on" : "power.off")->text);
+    }
+    if (const Command* command = findCommand(payload)) {
+        return std::string(command->text);
+    }
+    return std::nullopt;
+}
+
+std::string mqttClientId(std::string_view host, std::string_view name) {
+    std::string id = "pjline-";
+    for (const char c : host.substr(0, 64)) {
+        id += topicLevel(std::string_view(&c, 1)) && c > ' ' && c < 127 ? c : '_';
+    }
+    return id + "-" + std::string(name);
+}
 
 MqttBridge::MqttBridge(posix::EventLoop& loop, LineAccess& line, MqttSettings settings, Log log)
     : loop_(loop),
@@ -100,6 +112,10 @@ MqttBridge::~MqttBridge() {
     poller_.reset();
     misc_.setEnabled(false);
     reconnect_.setEnabled(false);
+    if (probeFd_ >= 0) {
+        loop_.unwatch(probeWatch_);
+        ::close(probeFd_);
+    }
     if (watchedFd_ >= 0) {
         loop_.unwatch(watch_);
     }
@@ -131,11 +147,32 @@ bool MqttBridge::start() {
         }
     }
     initLibrary();
-    const std::string clientId = "pjline-" + settings_.name;
+    std::string clientId = settings_.clientId;
+    if (clientId.empty()) {
+        std::array<char, 256> host{};
+        ::gethostname(host.data(), host.size() - 1);
+        clientId = mqttClientId(host.data(), settings_.name);
+    }
     client_ = mosquitto_new(clientId.c_str(), true, this);
     if (client_ == nullptr) {
         say(std::string("mqtt: no client: ") + std::strerror(errno));
         return false;
+    }
+    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    if (!settings_.user.empty()) {
+        mosquitto_username_pw_set(
+            client_, settings_.user.c_str(),
+            settings_.password.empty() ? nullptr : settings_.password.c_str());
+    }
+    if (!settings_.caFile.empty()) {
+        const auto orNull = [](const std::string& s) { return s.empty() ? nullptr : s.c_str(); };
+        const int rc =
+            mosquitto_tls_set(client_, settings_.caFile.c_str(), nullptr,
+                              orNull(settings_.certFile), orNull(settings_.keyFile), nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            say("mqtt: TLS cannot be set up with " + settings_.caFile + ": " + describe(rc));
+            return false;
+        }
     }
     const std::string status = names_.status();
     mosquitto_will_set(client_, status.c_str(), 7, "offline", kQos, true);
@@ -156,9 +193,65 @@ bool MqttBridge::start() {
     return true;
 }
 
+// The broker's port is reached first by a connection of the bridge's own that does not
+// block; libmosquitto's, which blocks while it is being made, follows once the port answered.
 void MqttBridge::connect() {
-    const int rc = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port,
-                                           settings_.keepaliveSeconds);
+    if (probeFd_ >= 0) {
+        return;
+    }
+    const std::string where = settings_.host + ":" + std::to_string(settings_.port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(settings_.port);
+    if (const int looked = ::getaddrinfo(settings_.host.c_str(), port.c_str(), &hints, &found);
+        looked != 0) {
+        say("mqtt: cannot connect to " + where + ": " + gai_strerror(looked));
+        scheduleReconnect();
+        return;
+    }
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int rc = fd < 0 ? -1 : ::connect(fd, found->ai_addr, found->ai_addrlen);
+    const int error = errno;
+    ::freeaddrinfo(found);
+    if (fd < 0 || (rc != 0 && error != EINPROGRESS)) {
+        say("mqtt: cannot connect to " + where + ": " + std::strerror(error));
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        scheduleReconnect();
+        return;
+    }
+    probeFd_ = fd;
+    probeWatch_ = loop_.watch(fd, POLLOUT, [this](short revents) { probeReady(revents); });
+}
+
+void MqttBridge::probeReady(short /*revents*/) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(probeFd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        error = errno;
+    }
+    loop_.unwatch(probeWatch_);
+    ::close(probeFd_);
+    probeFd_ = -1;
+    if (error != 0) {
+        say("mqtt: cannot connect to " + settings_.host + ":" + std::to_string(settings_.port) +
+            ": " + std::strerror(error));
+        scheduleReconnect();
+        return;
+    }
+    connectNow();
+}
+
+void MqttBridge::connectNow() {
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                 settings_.maxPacketBytes);
+    const int rc = mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port,
+                                             settings_.keepaliveSeconds, nullptr, properties);
+    mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS) {
         say("mqtt: cannot connect to " + settings_.host + ":" + std::to_string(settings_.port) +
             ": " + describe(rc));
@@ -189,7 +282,9 @@ void MqttBridge::sync() {
         watchedFd_ = -1;
     }
     if (fd < 0) {
-        scheduleReconnect();
+        if (probeFd_ < 0) {
+            scheduleReconnect();
+        }
         return;
     }
     const short events = static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0));
@@ -216,7 +311,7 @@ void MqttBridge::onConnect(mosquitto* /*client*/, void* self, int rc) {
     if (rc != 0) {
         bridge->say("mqtt: " + bridge->settings_.host + ":" +
                     std::to_string(bridge->settings_.port) +
-                    " refused the connection: " + mosquitto_connack_string(rc));
+                    " refused the connection: " + mosquitto_reason_string(rc));
         return;
     }
     bridge->connectionUp();
@@ -227,7 +322,10 @@ void MqttBridge::connectionUp() {
     reconnectWaitMs_ = settings_.reconnectFirstMs;
     say("mqtt: connected to " + settings_.host + ":" + std::to_string(settings_.port));
     const std::string commands = names_.base() + "/+/set";
-    mosquitto_subscribe(client_, nullptr, commands.c_str(), kQos);
+    // The retain flag kept as published: a retained command is refused also when the broker
+    // forwards it the moment it is published.
+    mosquitto_subscribe_v5(client_, nullptr, commands.c_str(), kQos,
+                           MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
     publish(names_.status(), "online");
     for (const int address : settings_.projectors) {
         for (const RetainedMessage& config : discoveryConfigs(names_, address)) {
@@ -280,15 +378,23 @@ void MqttBridge::command(const mosquitto_message& message) {
         say(where + "refused a retained command (a command is never kept on the broker)");
         return;
     }
-    std::string command;
-    if (!payload.empty() && payload.size() <= kLongestCommand && printableAscii(payload)) {
-        command = commandText(payload);
-    } else {
-        say(where + "refused a command of " + std::to_string(payload.size()) +
-            " bytes: commands are 1.." + std::to_string(kLongestCommand) +
-            " characters of printable ASCII");
+    const std::optional<std::string> named = commandOf(payload, where);
+    if (!named) {
         return;
     }
+    const std::string command = *named;
+    // A few commands may wait for one projector; the rest are refused at once, so that a
+    // flood from the broker neither grows the queue nor keeps the clients from the line.
+    std::size_t& waiting = waiting_[address];
+    if (waiting >= settings_.maxWaiting) {
+        if (!std::exchange(refusing_[address], true)) {
+            say(where + "refusing commands: " + std::to_string(waiting) +
+                " are waiting for the line already");
+        }
+        return;
+    }
+    refusing_[address] = false;
+    ++waiting;
     std::string frame = *projectorFrame(address, command);
     line_.transact(
         std::move(frame), commandWindowMs(command),
@@ -296,11 +402,31 @@ void MqttBridge::command(const mosquitto_message& message) {
             if (!*alive) {
                 return;
             }
+            --waiting_[address];
             say(where + command + (answer ? ": sent, answered" : ": sent, no reply line came"));
             if (poller_) {
                 poller_->pollSoon(address);
             }
         });
+}
+
+std::optional<std::string> MqttBridge::commandOf(std::string_view payload,
+                                                 const std::string& where) {
+    if (auto named = namedCommand(payload)) {
+        return named;
+    }
+    if (!settings_.rawCommands) {
+        say(where + "refused a command of " + std::to_string(payload.size()) +
+            " bytes that is not a named one (command text is taken with mqtt_raw = yes only)");
+        return std::nullopt;
+    }
+    if (payload.empty() || payload.size() > kLongestCommand || !printableAscii(payload)) {
+        say(where + "refused a command of " + std::to_string(payload.size()) +
+            " bytes: commands are 1.." + std::to_string(kLongestCommand) +
+            " characters of printable ASCII");
+        return std::nullopt;
+    }
+    return std::string(payload);
 }
 
 void MqttBridge::statePolled(int address, const ProjectorState& state) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -32,7 +34,32 @@ struct MqttSettings {
     int reconnectFirstMs = 1000;
     int reconnectLastMs = 30000;
     int keepaliveSeconds = 30;
+    // The login, when the broker asks for one; the password as read from its file.
+    std::string user;
+    std::string password;
+    // TLS, when a CA file is given; a client certificate and its key, when given.
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
+    // Whether command text other than a named command is taken.
+    bool rawCommands = false;
+    // Commands of one projector waiting for the line at once, at most; more are refused.
+    std::size_t maxWaiting = 4;
+    // The largest packet the broker may send: it drops a larger publication rather than send
+    // it, so none reaches this program's memory.
+    std::uint32_t maxPacketBytes = 16 * 1024;
+    // The connection's client id: "pjline-HOST-NAME" when empty.
+    std::string clientId;
 };
+
+// The command text a payload names, when it names one: "ON" and "OFF" for the power switch,
+// or a command by its name ("input.1").
+// Every named command is taken; other text only when raw commands are on.
+std::optional<std::string> namedCommand(std::string_view payload);
+
+// The client id of a line's bridge: its host's name and its line's, so that two lines, or
+// the same line's name on two hosts, never take each other's session on the broker.
+std::string mqttClientId(std::string_view host, std::string_view name);
 
 // The line server's side on an MQTT broker: the projectors' state, polled gently through
 // LineAccess, as retained JSON; their commands; and Home Assistant discovery.
@@ -43,20 +70,25 @@ struct MqttSettings {
 //   PREFIX/NAME/P/state  retained JSON of the projector's state (see stateJson), published
 //                        when it changes and the first time.
 //   PREFIX/NAME/P/set    "ON" / "OFF" switch the projector's power on / off; a command name
-//                        ("input.1", see protocol/commands.h) sends its command; any other
-//                        payload of printable ASCII, 1..1024 characters, is sent as the
-//                        command text with the projector's address. Anything else, retained
-//                        messages (a command left on the broker would run at each connection)
-//                        and projectors not configured are refused with a log line. After a
-//                        command the projector is polled at once, so its state follows.
+//                        ("input.1", see protocol/commands.h) sends its command; with raw
+//                        commands on, any other payload of printable ASCII, 1..1024
+//                        characters, is sent as the command text with the projector's
+//                        address. Anything else, retained messages (a command left on the
+//                        broker would run at each connection, and the subscription keeps a
+//                        live publication's retain flag), projectors not configured and
+//                        commands past the few that may wait for one projector are refused
+//                        with a log line (one for a burst of them). After a command the
+//                        projector is polled at once, so its state follows.
 //   homeassistant/<component>/<node>/<object>/config   see discoveryConfigs.
 // After every (re)connection "online", the discovery configs and the last states are
 // published again, since a broker that restarted may have lost its retained messages.
 //
-// Everything runs on `loop`: the client's socket is watched there, connecting never blocks
-// on the connection's setup (a broker named by host name is looked up synchronously by
-// libmosquitto; give an address to avoid that), and a lost or refused connection is tried
-// again after 1 s, 2 s, 4 s ... up to 30 s. One line is logged per event through `log`.
+// The bridge speaks MQTT 5, so that the broker bounds the packets it sends and keeps the
+// retain flag of what it forwards. Everything runs on `loop`: the client's socket is watched
+// there, the broker's port is first reached by a connection that does not block, and only
+// once it answered does libmosquitto connect (a broker named by host name is looked up
+// synchronously by libmosquitto; give an address to avoid that). A lost or refused connection
+// is tried again after 1 s, 2 s, 4 s ... up to 30 s. One line is logged per event.
 class MqttBridge {
   public:
     using Log = std::function<void(std::string_view line)>;
@@ -80,11 +112,15 @@ class MqttBridge {
     static void onMessage(mosquitto* client, void* self, const mosquitto_message* message);
 
     void connect();
+    void probeReady(short revents);
+    void connectNow();
     void scheduleReconnect();
     void sync();
     void ready(short revents);
     void connectionUp();
     void command(const mosquitto_message& message);
+    // The single place a payload becomes a command: a named one, or raw text when allowed.
+    std::optional<std::string> commandOf(std::string_view payload, const std::string& where);
     void statePolled(int address, const ProjectorState& state);
     void publish(const std::string& topic, const std::string& payload);
     void say(std::string_view line) const;
@@ -102,6 +138,10 @@ class MqttBridge {
     posix::LoopTimer reconnect_;
     int reconnectWaitMs_;
     bool connected_ = false;
+    int probeFd_ = -1;
+    posix::EventLoop::WatchId probeWatch_ = 0;
+    std::map<int, std::size_t> waiting_;  // commands waiting for the line, by address
+    std::map<int, bool> refusing_;        // in a burst of refusals, by address
 
     posix::LoopTimer pollRound_;
     posix::LoopTimer pollRetry_;

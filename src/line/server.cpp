@@ -57,10 +57,21 @@ std::string tcpPeer(const sockaddr_storage& address, std::size_t serial) {
 // as fast as it reads, and a client that falls too far behind is let go.
 class Server::Connection final : public ClientLink {
   public:
-    Connection(Server& server, int fd, std::string name)
-        : server_(server), fd_(fd), name_(std::move(name)) {
+    Connection(Server& server, int fd, std::string name, bool local)
+        : server_(server), fd_(fd), name_(std::move(name)), local_(local), idle_(server.loop_) {
         watch_ = server_.loop_.watch(fd_, POLLIN, [this](short revents) { ready(revents); });
         id_ = server_.hub_.attach(*this, name_);
+        // A TCP client that says nothing for the idle time is let go: a slot held by a
+        // client that forgot the line is a slot lost to everyone else.
+        if (!local_) {
+            idle_.setInterval(server_.config_.tcpIdleSeconds * 1000);
+            idle_.setOnTimer([this] {
+                idle_.setEnabled(false);
+                leave("it sent nothing for " + std::to_string(server_.config_.tcpIdleSeconds) +
+                      " s");
+            });
+            idle_.setEnabled(true);
+        }
     }
     ~Connection() override {
         server_.loop_.cancelPosted(this);
@@ -71,6 +82,7 @@ class Server::Connection final : public ClientLink {
     Connection& operator=(const Connection&) = delete;
 
     Hub::ClientId id() const { return id_; }
+    bool local() const { return local_; }
 
     void deliver(std::string_view bytes) override {
         if (leaving_) {
@@ -110,6 +122,9 @@ class Server::Connection final : public ClientLink {
         char buffer[4096];
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
+            if (!local_) {
+                idle_.setEnabled(true);
+            }
             server_.hub_.fromClient(id_, std::string_view(buffer, static_cast<std::size_t>(n)));
         } else if (n == 0) {
             // Its writing side is closed (or the whole connection): what it sent before is
@@ -156,6 +171,8 @@ class Server::Connection final : public ClientLink {
     Server& server_;
     int fd_;
     std::string name_;
+    bool local_;
+    posix::LoopTimer idle_;
     posix::EventLoop::WatchId watch_ = 0;
     Hub::ClientId id_ = 0;
     std::string pending_;
@@ -383,8 +400,8 @@ std::optional<std::string> Server::listenTcp() {
                (where.host.empty() ? std::string("port ") : where.host + ":") + port + ": " + error;
     }
     tcpWatch_ = loop_.watch(tcpFd_, POLLIN, [this](short) { accept(tcpFd_, false); });
-    log_("TCP clients connect to " +
-         (where.host.empty() ? std::string("port ") : where.host + ":") + port);
+    log_("TCP clients connect to " + where.host + ":" + port +
+         (config_.allow.empty() ? "" : ", from the addresses allowed only"));
     return std::nullopt;
 }
 
@@ -398,16 +415,48 @@ void Server::accept(int listener, bool local) {
     }
     ++clientsSeen_;
     const std::string name = local ? localPeer(fd, clientsSeen_) : tcpPeer(peer, clientsSeen_);
-    if (connections_.size() >= kMaxClients) {
-        log_(name + " turned away: " + std::to_string(kMaxClients) + " clients are connected");
+    if (!local && !allowed(peer)) {
+        log_(name + " refused: its address is not allowed (--allow)");
+        ::close(fd);
+        return;
+    }
+    const std::size_t limit = local ? config_.maxLocalClients : config_.maxTcpClients;
+    if ((local ? localClients_ : tcpClients_) >= limit) {
+        log_(name + " turned away: " + std::to_string(limit) + (local ? " local" : " TCP") +
+             " clients are connected");
         ::close(fd);
         return;
     }
     if (!local) {
         const int yes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &yes, sizeof yes);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
     }
-    connections_.push_back(std::make_unique<Connection>(*this, fd, name));
+    ++(local ? localClients_ : tcpClients_);
+    connections_.push_back(std::make_unique<Connection>(*this, fd, name, local));
+}
+
+bool Server::allowed(const sockaddr_storage& peer) const {
+    if (config_.allow.empty()) {
+        return true;
+    }
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+    if (peer.ss_family == AF_INET) {
+        bytes = reinterpret_cast<const std::uint8_t*>(
+            &reinterpret_cast<const sockaddr_in&>(peer).sin_addr);
+        size = 4;
+    } else if (peer.ss_family == AF_INET6) {
+        bytes = reinterpret_cast<const std::uint8_t*>(
+            &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr);
+        size = 16;
+    }
+    return bytes != nullptr &&
+           std::any_of(config_.allow.begin(), config_.allow.end(),
+                       [&](const AddressRange& range) { return range.contains(bytes, size); });
 }
 
 void Server::close(Connection* connection, std::string_view why) {
@@ -417,6 +466,7 @@ void Server::close(Connection* connection, std::string_view why) {
         return;
     }
     hub_.detach(connection->id(), why);
+    --(connection->local() ? localClients_ : tcpClients_);
     connections_.erase(found);
 }
 

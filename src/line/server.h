@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -24,9 +26,14 @@ class Server {
   public:
     using Log = std::function<void(std::string_view line)>;
 
-    // What a client may leave unread before it is let go, and how many may be connected.
+    // What a client may leave unread before it is let go.
     static constexpr std::size_t kClientBacklog = 64 * 1024;
-    static constexpr std::size_t kMaxClients = 64;
+    // A TCP client's connection is probed after this long without traffic, every interval,
+    // and given up after the count of probes unanswered: a peer that vanished (its power cut,
+    // its cable pulled) is found within about two minutes.
+    static constexpr int kKeepIdleS = 60;
+    static constexpr int kKeepIntervalS = 10;
+    static constexpr int kKeepCount = 6;
     // How soon a line that went away, or would not open, is tried again.
     static constexpr int kReopenMs = 1000;
 
@@ -49,6 +56,7 @@ class Server {
     std::optional<std::string> listenLocal();
     std::optional<std::string> listenTcp();
     void accept(int listener, bool local);
+    bool allowed(const sockaddr_storage& peer) const;
     void close(Connection* connection, std::string_view why);
 
     posix::EventLoop& loop_;
@@ -64,6 +72,8 @@ class Server {
     posix::EventLoop::WatchId tcpWatch_ = 0;
     bool ownsSocketPath_ = false;
     std::vector<std::unique_ptr<Connection>> connections_;
+    std::size_t localClients_ = 0;
+    std::size_t tcpClients_ = 0;
     std::size_t clientsSeen_ = 0;
 };
 

@@ -101,17 +101,19 @@ void LineSession::start(std::string_view text, int replyWindowMs, Done done) {
     done_ = std::move(done);
     sentUs_ = clock_.nowUs();
     timers_.replyWindow.setInterval(fixedReplyWindow_.value_or(replyWindowMs));
-    timers_.replyWindow.setEnabled(true);
+    timers_.replyWindow.setEnabled(!waitingForLine_);
 }
 
 bool LineSession::writeFrame(const std::string& frame) {
-    if (const SerialResult r = serial_.output(frame); r.failed()) {
+    const SerialResult r = serial_.output(frame);
+    if (r.failed()) {
         result_.portError = r.error();
         if (observer_ != nullptr) {
             observer_->portError(r.error());
         }
         return false;
     }
+    waitingForLine_ = r.outcome() == SerialResult::Outcome::UnderWay;
     pacer_.written(frame.size());
     if (observer_ != nullptr) {
         observer_->sent(frame);
@@ -139,6 +141,13 @@ void LineSession::onComm(const CommEvent& event) {
             break;
         case CommEvent::Kind::LineError:
             break;
+        case CommEvent::Kind::Written:
+            if (busy_ && waitingForLine_) {
+                sentUs_ = clock_.nowUs();
+                timers_.replyWindow.setEnabled(true);
+            }
+            waitingForLine_ = false;
+            break;
     }
 }
 
@@ -155,7 +164,13 @@ void LineSession::received(std::string_view bytes) {
     if (rxBuffer_.size() > kRxBufferCap) {
         rxBuffer_.erase(0, rxBuffer_.size() - kRxBufferCap);
     }
-    result_.reply = result_.reply.value_or("") + std::string(bytes);
+    if (!result_.reply) {
+        result_.reply.emplace();
+    }
+    std::string& reply = *result_.reply;
+    const std::size_t room = kLongestReplyKept - std::min(reply.size(), kLongestReplyKept);
+    reply.append(bytes.substr(0, room));
+    result_.replyBeyond += bytes.size() - std::min(bytes.size(), room);
     result_.echo = echoText(rxBuffer_);
     std::int16_t pressure = 0;
     if (auto readout = decodeStatus(result_.frame, prefix_, result_.echo, pressure)) {
@@ -167,7 +182,7 @@ void LineSession::received(std::string_view bytes) {
     if (observer_ != nullptr) {
         observer_->received(bytes, result_.echo);
     }
-    if (answerComplete(*result_.reply)) {
+    if (answerComplete(bytes)) {
         result_.latencyMs = static_cast<double>(clock_.nowUs() - sentUs_) / 1000.0;
         finish();
     }
@@ -254,6 +269,7 @@ void LineSession::endHold() {
 
 void LineSession::cancel() {
     busy_ = false;
+    waitingForLine_ = false;
     done_ = nullptr;
     holdDone_ = nullptr;
     timers_.replyWindow.setEnabled(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -16,10 +17,16 @@
 
 namespace pj {
 
+// The most of a reply a result keeps: a projector's longest is far shorter, and a line that
+// sends without end (noise, a wrong speed) must not fill the memory.
+inline constexpr std::size_t kLongestReplyKept = 4096;
+
 // One command sent and its answer.
 struct LineResult {
-    std::string frame;                   // the bytes written; empty when nothing went out
-    std::optional<std::string> reply;    // the bytes received; nothing when none came
+    std::string frame;                 // the bytes written; empty when nothing went out
+    std::optional<std::string> reply;  // the first kLongestReplyKept bytes received; nothing
+                                       // when none came
+    std::size_t replyBeyond = 0;       // bytes that came past those
     std::string echo;                    // the reply as the window's RXD line shows it
     std::optional<std::string> readout;  // the window's STATUS line; nothing when it shows none
     StatusValue value;                   // what a status query's reply says
@@ -99,6 +106,8 @@ class LineSession {
 
     // The command whose answer is awaited.
     bool busy_ = false;
+    // Its frame waits for its turn on a shared line: its reply window starts once it goes out.
+    bool waitingForLine_ = false;
     Done done_;
     LineResult result_;
     std::string rxBuffer_;

@@ -34,20 +34,17 @@ SerialResult SerialDeviceTransport::open() {
     if (fd_ >= 0) {
         return SerialResult::failed("Port is already open");
     }
-    const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return SerialResult::failed(errorText(errno));
+    // Held for this process alone, as every program here holds a device (see DeviceLock).
+    std::string refused = lock_.take(device_);
+    if (refused.empty()) {
+        refused = lock_.complete();
     }
-    // Held for this process alone: TIOCEXCL turns away other openers, the lock also those
-    // that TIOCEXCL lets through (a privileged one, or this process again).
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-        ::close(fd);
-        return SerialResult::failed(errorText(error));
+    if (!refused.empty()) {
+        return SerialResult::failed(refused);
     }
-    fd_ = fd;
+    fd_ = lock_.fd();
     if (const SerialResult configured = configure(); configured.failed()) {
-        ::close(fd_);
+        lock_.release();
         fd_ = -1;
         return configured;
     }
@@ -63,8 +60,7 @@ void SerialDeviceTransport::close() {
         return;
     }
     loop_.unwatch(watch_);
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
+    lock_.release();
     fd_ = -1;
 }
 

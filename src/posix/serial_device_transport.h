@@ -3,13 +3,14 @@
 #include <string>
 
 #include "link/transport.h"
+#include "posix/device_lock.h"
 #include "posix/event_loop.h"
 
 namespace pj::posix {
 
 // A serial device through termios: raw, no flow control, the line settings given, and held
-// exclusively while open, so a second opener fails. A device that goes away (an adapter
-// pulled, the far end of a pseudo-terminal gone) is closed and reported once.
+// exclusively while open (see DeviceLock), so a second opener fails. A device that goes away (an
+// adapter pulled, the far end of a pseudo-terminal gone) is closed and reported once.
 class SerialDeviceTransport final : public Transport {
   public:
     SerialDeviceTransport(EventLoop& loop, std::string device);
@@ -32,7 +33,8 @@ class SerialDeviceTransport final : public Transport {
     EventLoop& loop_;
     std::string device_;
     LineParams params_{19200};
-    int fd_ = -1;
+    DeviceLock lock_;
+    int fd_ = -1;  // the lock's descriptor while open
     EventLoop::WatchId watch_ = 0;
     // What the driver did not take yet, written as the line drains.
     std::string pending_;

@@ -4,8 +4,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <vector>
 
 namespace pj::posix {
 
@@ -15,10 +17,10 @@ namespace {
 volatile std::sig_atomic_t gCaught = 0;
 int gWakeFd = -1;
 
-extern "C" void wake(int) {
+extern "C" void wake(int signal) {
     const int saved = errno;
     gCaught = 1;
-    const char byte = 0;
+    const char byte = static_cast<char>(signal);
     // A full pipe already wakes the loop: the byte may be dropped.
     [[maybe_unused]] const ssize_t written = ::write(gWakeFd, &byte, 1);
     errno = saved;
@@ -26,8 +28,24 @@ extern "C" void wake(int) {
 
 }  // namespace
 
+namespace {
+
+std::function<void(int)> anySignal(std::function<void()> onSignal) {
+    return [onSignal = std::move(onSignal)](int) {
+        if (onSignal) {
+            onSignal();
+        }
+    };
+}
+
+}  // namespace
+
 SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
                          std::function<void()> onSignal)
+    : SignalWatch(loop, taken, anySignal(std::move(onSignal))) {}
+
+SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
+                         std::function<void(int signal)> onSignal)
     : SignalWatch(taken, std::move(onSignal)) {
     if (readFd_ >= 0) {
         loop_ = &loop;
@@ -36,6 +54,10 @@ SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
 }
 
 SignalWatch::SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal)
+    : SignalWatch(taken, anySignal(std::move(onSignal))) {}
+
+SignalWatch::SignalWatch(std::initializer_list<int> taken,
+                         std::function<void(int signal)> onSignal)
     : onSignal_(std::move(onSignal)) {
     std::array<int, 2> fds{};
     if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -77,11 +99,20 @@ SignalWatch::~SignalWatch() {
 }
 
 void SignalWatch::takeSignals() {
+    // Each byte is a signal that came; each is told once, however often it came.
     std::array<char, 64> drain{};
-    while (::read(readFd_, drain.data(), drain.size()) > 0) {
+    std::vector<int> came;
+    for (ssize_t n; (n = ::read(readFd_, drain.data(), drain.size())) > 0;) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (std::find(came.begin(), came.end(), drain[i]) == came.end()) {
+                came.push_back(drain[i]);
+            }
+        }
     }
-    if (onSignal_) {
-        onSignal_();
+    for (const int signal : came) {
+        if (onSignal_) {
+            onSignal_(signal);
+        }
     }
 }
 

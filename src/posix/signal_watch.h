@@ -15,11 +15,15 @@ namespace pj::posix {
 // in a process; the dispositions before it come back when it is destroyed.
 //
 // On this event loop, give the loop; on another (Qt's), watch fd() for reading there and call
-// takeSignals() when it is readable.
+// takeSignals() when it is readable. The forms given a function of the signal are told which
+// came, once for each signal that came since the last turn.
 class SignalWatch {
   public:
     SignalWatch(EventLoop& loop, std::initializer_list<int> taken, std::function<void()> onSignal);
+    SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
+                std::function<void(int signal)> onSignal);
     SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal);
+    SignalWatch(std::initializer_list<int> taken, std::function<void(int signal)> onSignal);
     SignalWatch(const SignalWatch&) = delete;
     SignalWatch& operator=(const SignalWatch&) = delete;
     ~SignalWatch();
@@ -27,7 +31,7 @@ class SignalWatch {
     // The pipe's read end, readable once a signal came; -1 when there is none (the signals
     // then keep their own dispositions).
     int fd() const { return readFd_; }
-    // Empties the pipe and calls `onSignal`.
+    // Empties the pipe and calls `onSignal` for each signal that came.
     void takeSignals();
     // Whether one of the signals came, whether or not the loop has turned since.
     bool caught() const;
@@ -39,7 +43,7 @@ class SignalWatch {
     };
 
     EventLoop* loop_ = nullptr;
-    std::function<void()> onSignal_;
+    std::function<void(int signal)> onSignal_;
     int readFd_ = -1;
     EventLoop::WatchId watch_ = 0;
     std::vector<Previous> previous_;

@@ -23,7 +23,7 @@ QSerialPort::Parity toParity(char parity) {
 
 }  // namespace
 
-SerialPortTransport::SerialPortTransport(const QString& device) {
+SerialPortTransport::SerialPortTransport(const QString& device) : device_(device.toStdString()) {
     port_.setPortName(device);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] {
@@ -36,17 +36,32 @@ SerialPortTransport::SerialPortTransport(const QString& device) {
 SerialPortTransport::~SerialPortTransport() {
     setOnEvent(nullptr);
     port_.close();
+    lock_.release();
 }
 
 SerialResult SerialPortTransport::open() {
     if (port_.isOpen()) {
         return SerialResult::failed("Port is already open");
     }
+    // Taken as every program here takes a device (see DeviceLock), around the port's own
+    // opening: the port opens the device by its real name, so that the lock file it writes is
+    // the conventional one, and the exclusive mode is set once it has.
+    if (const std::string refused = lock_.take(device_); !refused.empty()) {
+        return SerialResult::failed(refused);
+    }
+    port_.setPortName(QString::fromStdString(posix::realDevice(device_)));
     if (!port_.open(QIODevice::ReadWrite)) {
+        lock_.release();
         return SerialResult::failed(port_.errorString().toStdString());
+    }
+    if (const std::string refused = lock_.complete(); !refused.empty()) {
+        port_.close();
+        lock_.release();
+        return SerialResult::failed(refused);
     }
     if (const SerialResult applied = applySettings(params_); applied.failed()) {
         port_.close();
+        lock_.release();
         return applied;
     }
     // What waited in the driver before the opening is not this session's.
@@ -59,6 +74,7 @@ void SerialPortTransport::close() {
     if (port_.isOpen()) {
         port_.close();
     }
+    lock_.release();
 }
 
 SerialResult SerialPortTransport::write(std::string_view bytes) {
@@ -108,6 +124,7 @@ void SerialPortTransport::onError(QSerialPort::SerialPortError error) {
         losing_ = false;
         if (port_.isOpen()) {
             port_.close();
+            lock_.release();
             report({CommEvent::Kind::DeviceLost, how});
         }
     });

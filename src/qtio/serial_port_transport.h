@@ -3,7 +3,10 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <string>
+
 #include "link/transport.h"
+#include "posix/device_lock.h"
 
 namespace pj {
 
@@ -23,6 +26,8 @@ class SerialPortTransport final : public Transport {
   private:
     void onError(QSerialPort::SerialPortError error);
 
+    std::string device_;  // as named
+    posix::DeviceLock lock_;
     QSerialPort port_;
     LineParams params_{19200};
     bool losing_ = false;

@@ -54,7 +54,8 @@ Options:
                     with its timing: each frame the log shows the panel writing is answered
                     with what came back after it, piece by piece, as long after the frame
                     as it came then. A frame the log does not hold goes unanswered. Takes
-                    none of the projector's options (--address ... --silent).
+                    none of the projector's options (--address ... --silent). FILE is a
+                    regular file of at most 64 MiB.
   --loopback        be a loopback plug instead of a projector: every byte written to the
                     line comes straight back
   --strict-baud     on a pseudo-terminal, a speed the opener set other than --baud garbles

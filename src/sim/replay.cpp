@@ -1,5 +1,7 @@
 #include "sim/replay.h"
 
+#include "link/bounded_file.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -114,22 +116,11 @@ ReadRecording parseRecording(std::string_view text) {
 }
 
 ReadRecording loadRecording(const std::string& path) {
-    const auto close = [](std::FILE* f) { std::fclose(f); };
-    const std::unique_ptr<std::FILE, decltype(close)> file(std::fopen(path.c_str(), "rb"), close);
-    std::string text;
-    bool failed = file == nullptr;
-    if (!failed) {
-        char buffer[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-            text.append(buffer, got);
-        }
-        failed = std::ferror(file.get()) != 0;
+    FileText file = readBoundedFile(path, kLongestRecording);
+    if (const auto* refused = std::get_if<FileRefused>(&file)) {
+        return ReadRecording{{}, refused->message};
     }
-    if (failed) {
-        return ReadRecording{{}, path + ": " + std::strerror(errno)};
-    }
-    ReadRecording read = parseRecording(text);
+    ReadRecording read = parseRecording(std::get<std::string>(file));
     if (!read.error.empty()) {
         read.error = path + ": " + read.error;
     }

@@ -45,6 +45,10 @@ struct ReadRecording {
 };
 
 ReadRecording parseRecording(std::string_view text);
+// The longest recording read: a long session's log is far smaller.
+constexpr std::size_t kLongestRecording = 64 * 1024 * 1024;
+
+// Reads a regular file of at most kLongestRecording bytes.
 ReadRecording loadRecording(const std::string& path);
 
 class Replay final : public FarEnd {

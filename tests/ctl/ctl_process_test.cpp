@@ -8,7 +8,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -129,6 +131,83 @@ TEST(PjctlProgram, ASignalEndsAHoldAndLetsThePortGo) {
         ASSERT_EQ(::ioctl(watcher.fd, TIOCGEXCL, &exclusive), 0);
         EXPECT_EQ(exclusive, 0);
     }
+}
+
+TEST(PjctlProgram, TheDoctorOnALineOfGarbageKeepsAndPrintsLittleAndShowsEachTryAsItEnds) {
+    // A line that sends bytes without end, as fast as the terminal takes them.
+    const Fd line(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    ASSERT_GE(line.fd, 0);
+    ASSERT_EQ(::grantpt(line.fd), 0);
+    ASSERT_EQ(::unlockpt(line.fd), 0);
+    const std::string port = ::ptsname(line.fd);
+    std::atomic<bool> flooding{true};
+    std::atomic<int> queries{0};  // the status queries the doctor wrote to the line
+    std::thread flood([&] {
+        std::string heard;
+        std::array<char, 4096> garbage{};
+        for (std::size_t i = 0; i < garbage.size(); ++i) {
+            garbage[i] = static_cast<char>(0x80 + i % 0x7F);
+        }
+        while (flooding) {
+            pollfd p{line.fd, POLLIN | POLLOUT, 0};
+            ::poll(&p, 1, 10);
+            if ((p.revents & POLLIN) != 0) {
+                std::array<char, 4096> sink{};
+                const ssize_t got = ::read(line.fd, sink.data(), sink.size());
+                heard.append(sink.data(), static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+                for (std::size_t at; (at = heard.find("CR0\r")) != std::string::npos;) {
+                    heard.erase(0, at + 4);
+                    ++queries;
+                }
+                if (heard.size() > 16) {
+                    heard.erase(0, heard.size() - 16);
+                }
+            }
+            if ((p.revents & POLLOUT) != 0) {
+                [[maybe_unused]] const ssize_t put =
+                    ::write(line.fd, garbage.data(), garbage.size());
+            }
+        }
+    });
+    // Its report on a terminal of the test's.
+    const Fd screen(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_EQ(::grantpt(screen.fd), 0);
+    ASSERT_EQ(::unlockpt(screen.fd), 0);
+    std::string report;
+    int queriesAtTheFirstTry = 0;
+    {
+        const Fd terminal(::open(::ptsname(screen.fd), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        const Fd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        Pjctl pjctl({"--port", port, "doctor"}, nothing.fd, terminal.fd);
+        ASSERT_TRUE(pjctl.started());
+        std::array<char, 4096> chunk{};
+        for (pollfd p{screen.fd, POLLIN, 0}; ::poll(&p, 1, kWaitMs) > 0;) {
+            const ssize_t got = ::read(screen.fd, chunk.data(), chunk.size());
+            if (got <= 0) {
+                break;
+            }
+            report.append(chunk.data(), static_cast<std::size_t>(got));
+            if (report.find("garbage") != std::string::npos && queriesAtTheFirstTry == 0) {
+                queriesAtTheFirstTry = queries;
+            }
+            // The end of the report, or far more of it than its tries can make.
+            if (report.find("Next:") != std::string::npos || report.size() > 1024 * 1024) {
+                break;
+            }
+        }
+        const int status = pjctl.end().status;
+        EXPECT_TRUE(status == 4 || report.size() > 1024 * 1024) << status;
+    }
+    flooding = false;
+    flood.join();
+    // The first try was shown while the others were still to be sent.
+    EXPECT_GT(queriesAtTheFirstTry, 0);
+    EXPECT_LT(queriesAtTheFirstTry, queries.load());
+    EXPECT_NE(report.find("bytes in all"), std::string::npos) << report.substr(0, 2000);
+    EXPECT_NE(report.find("Verdict:  bytes came back"), std::string::npos)
+        << report.substr(0, 2000);
+    // Ten tries of a few lines each, however much the line sent.
+    EXPECT_LT(report.size(), 16u * 1024) << report.substr(0, 2000);
 }
 
 // What pjctl writes on a pipe, read once it has ended.

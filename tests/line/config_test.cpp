@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -38,7 +39,8 @@ TEST(LineConfig, TheCommandLineOverTheFileAndTheDefaultsFromTheLinesName) {
     EXPECT_EQ(c.baud, 19200);
     EXPECT_EQ(c.socket, "/run/pjline/booth.sock");
     ASSERT_TRUE(c.listen);
-    EXPECT_EQ(c.listen->host, "");
+    // A port alone listens on loopback: the network takes an address and an allow-list.
+    EXPECT_EQ(c.listen->host, "127.0.0.1");
     EXPECT_EQ(c.listen->port, 4001);
     ASSERT_TRUE(c.mqtt);
     EXPECT_EQ(c.mqtt->host, "::1");
@@ -74,11 +76,62 @@ TEST(LineConfig, EachBadValueIsRefusedNamingItsOption) {
         {{"--device", "/dev/x", "--poll", "1s"}, "--poll: seconds from 1"},
         {{"--device", "/dev/x", "--mqtt_prefix", "p"}, "unknown option --mqtt_prefix"},
         {{"--device", "/dev/x", "extra"}, "unexpected argument \"extra\""},
-        {{"--config", "/nonexistent/booth.conf"}, "cannot read /nonexistent/booth.conf"},
+        {{"--config", "/nonexistent/booth.conf"}, "/nonexistent/booth.conf: No such file"},
+        // Read only when a regular file, and never past its bound.
+        {{"--config", "/dev/zero"}, "/dev/zero: not a regular file"},
+        {{"--config", "/tmp"}, "/tmp: not a regular file"},
+        {{"--device", "/dev/x", "--listen", "0.0.0.0:4001"}, "--listen 0.0.0.0 takes clients"},
+        {{"--device", "/dev/x", "--listen", "[::]:4001"}, "--listen :: takes clients"},
+        {{"--device", "/dev/x", "--allow", "10.0.0.0/33"}, "--allow: addresses or networks"},
+        {{"--device", "/dev/x", "--allow", "10.0.0.1,"}, "--allow: addresses or networks"},
+        {{"--device", "/dev/x", "--max-tcp-clients", "0"}, "--max-tcp-clients: a number"},
+        {{"--device", "/dev/x", "--tcp-idle", "0"}, "--tcp-idle: seconds from 1"},
+        // The password only ever from a file.
+        {{"--device", "/dev/x", "--mqtt-password", "secret"}, "unknown option --mqtt-password"},
+        {{"--device", "/dev/x", "--mqtt-password-file", "/etc/x"}, "--mqtt-password-file needs"},
+        {{"--device", "/dev/x", "--mqtt-user", "u", "--mqtt-password-file", "/dev/zero"},
+         "/dev/zero: not a regular file"},
+        {{"--device", "/dev/x", "--mqtt-certfile", "/c.pem"}, "--mqtt-certfile and --mqtt-keyfile"},
+        {{"--device", "/dev/x", "--mqtt-certfile", "/c", "--mqtt-keyfile", "/k"},
+         "a client certificate needs TLS"},
+        {{"--device", "/dev/x", "--mqtt-raw", "1"}, "--mqtt-raw: yes or no"},
     };
     for (const Case& c : cases) {
         const std::string error = errorOf(parse(c.args));
         EXPECT_EQ(error.substr(0, c.error.size()), c.error) << "got: " << error;
+    }
+}
+
+TEST(LineConfig, TheNetworkTakesAnAllowListAndTheBrokerAPasswordFromAFile) {
+    const std::string secret = ::testing::TempDir() + "broker.pass";
+    std::ofstream(secret) << "s3cret word\nignored\n";
+    const Parsed parsed =
+        parse({"--device", "/dev/x", "--listen", "192.0.2.1:4001", "--allow",
+               "192.0.2.0/24, 10.1.2.3,fd00::/8", "--mqtt", "broker", "--mqtt-user", "pj",
+               "--mqtt-password-file", secret, "--mqtt-cafile", "/etc/ssl/ca.pem"});
+    ASSERT_TRUE(std::holds_alternative<LineConfig>(parsed)) << errorOf(parsed);
+    const auto& c = std::get<LineConfig>(parsed);
+    EXPECT_EQ(c.mqttPassword, "s3cret word");
+    EXPECT_EQ(c.mqttCaFile, "/etc/ssl/ca.pem");
+    EXPECT_FALSE(c.mqttRaw);
+    ASSERT_EQ(c.allow.size(), 3u);
+    std::remove(secret.c_str());
+
+    struct Row {
+        const char* address;
+        bool in;
+    };
+    const Row rows[] = {{"192.0.2.77", true},      {"192.0.3.1", false}, {"10.1.2.3", true},
+                        {"10.1.2.4", false},       {"fd12::5", true},    {"fe80::1", false},
+                        {"::ffff:192.0.2.9", true}};
+    for (const Row& row : rows) {
+        const auto one = AddressRange::parse(row.address);
+        ASSERT_TRUE(one) << row.address;
+        const std::size_t size = one->v6 ? 16 : 4;
+        const bool in = std::any_of(c.allow.begin(), c.allow.end(), [&](const AddressRange& r) {
+            return r.contains(one->bytes.data(), size);
+        });
+        EXPECT_EQ(in, row.in) << row.address;
     }
 }
 

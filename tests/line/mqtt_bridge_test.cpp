@@ -9,18 +9,22 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "json_check.h"
+#include "line/hub.h"
 #include "line/line_process_support.h"
 #include "line/mqtt_bridge.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/loop_wait.h"
+#include "posix/monotonic_clock.h"
 #include "support/mosquitto.h"
 #include "support/process.h"
 
@@ -155,6 +159,7 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     settings.name = "booth";
     settings.projectors = {1};
     settings.reconnectFirstMs = 200;
+    settings.rawCommands = true;
     auto bridge = std::make_unique<MqttBridge>(loop, line, settings,
                                                [&](std::string_view l) { log.emplace_back(l); });
 
@@ -247,6 +252,175 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     ASSERT_TRUE(bridge->start());
     EXPECT_TRUE(runUntil(loop, [&] { return countLog(log, "refused a retained") > 0; }));
     EXPECT_FALSE(line.sent("A001C00"));
+    if (HasFailure()) {
+        for (const std::string& l : log) {
+            std::cerr << "  log: " << l << "\n";
+        }
+    }
+}
+
+bool runs(const std::vector<std::string>& argv) {
+    return pj::test::runToEnd(Launch(argv)).status == 0;
+}
+
+// The line behind a real hub: each frame answered with an ACK 50 ms after it was written.
+struct SlowLine final : LineLink {
+    SlowLine(EventLoop& loop, Hub& theHub) : hub(theHub), answer(loop) {
+        answer.setInterval(50);
+        answer.setOnTimer([this] {
+            answer.setEnabled(false);
+            this->hub.fromLine("\x06");
+        });
+    }
+    bool write(std::string_view frame) override {
+        frames.emplace_back(frame);
+        answer.setEnabled(true);
+        return true;
+    }
+    Hub& hub;
+    LoopTimer answer;
+    std::vector<std::string> frames;
+};
+
+struct HeardClient final : ClientLink {
+    void deliver(std::string_view bytes) override { heard += bytes; }
+    std::string heard;
+};
+
+// The bridge's way to the hub, watched: the most frames waiting after each command it queued.
+struct WatchedAccess final : LineAccess {
+    explicit WatchedAccess(Hub& theHub) : hub(theHub) {}
+    void transact(std::string frame, int windowMs, Answer answer) override {
+        frames.push_back(frame);
+        hub.transact(std::move(frame), windowMs, std::move(answer));
+        mostWaiting = std::max(mostWaiting, hub.queued());
+    }
+    bool quiet() const override { return hub.quiet(); }
+    bool lineUp() const override { return hub.lineUp(); }
+    Hub& hub;
+    std::vector<std::string> frames;
+    std::size_t mostWaiting = 0;
+};
+
+TEST(MqttBridge, AFloodOfCommandsWaitsAFewAtATimeAndTheClientsStillReachTheLine) {
+    EventLoop loop;
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    std::vector<std::string> log;
+    const auto logged = [&](std::string_view l) { log.emplace_back(l); };
+    posix::MonotonicClock clock;
+    LoopTimer window(loop);
+    Hub hub(
+        {}, window, clock, [&](std::function<void()> call) { loop.post(&hub, call); }, logged);
+    SlowLine line(loop, hub);
+    hub.lineOpened(line);
+    WatchedAccess access(hub);
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.projectors = {1, 2};
+    settings.pollSeconds = 3600;
+    MqttBridge bridge(loop, access, settings, logged);
+    ASSERT_TRUE(bridge.start());
+    ASSERT_TRUE(runUntil(loop, [&] { return bridge.connected(); }));
+
+    // A thousand commands to projector 1 at once: at 50 ms each, 50 s of the line's time.
+    publish(broker.port(), "pjline/line/1/set", {"-m", "ON", "--repeat", "1000"});
+    // One to projector 2 after them: once it is queued, the bridge has had them all.
+    publish(broker.port(), "pjline/line/2/set", {"-m", "ON"});
+    ASSERT_TRUE(runUntil(loop, [&] {
+        return std::find(access.frames.begin(), access.frames.end(), "A002C00") !=
+               access.frames.end();
+    }));
+    EXPECT_LE(access.mostWaiting, 2 * settings.maxWaiting);
+    // A client's query now waits behind those few only.
+    HeardClient client;
+    const Hub::ClientId id = hub.attach(client, "local client");
+    hub.fromClient(id, "A002 local query\r");
+    EXPECT_TRUE(runUntil(loop, [&] {
+        return std::find(line.frames.begin(), line.frames.end(), "A002 local query\r") !=
+               line.frames.end();
+    }));
+    // Refusals are said once a burst, not once a command.
+    EXPECT_GE(countLog(log, "refusing commands"), 1u);
+    EXPECT_LT(countLog(log, "refusing commands"), 50u);
+    hub.detach(id);
+    loop.cancelPosted(&hub);
+}
+
+TEST(MqttBridge, LogsInOverTlsAndRefusesRetainedAndOversizedCommands) {
+    EventLoop loop;
+    Broker broker({.config = "password_file DIR/passwd\n"
+                             "cafile DIR/ca.pem\ncertfile DIR/server.pem\nkeyfile DIR/server.key\n",
+                   .anonymous = false});
+    const std::string dir = broker.dir();
+    // A CA of the test's own and the broker's certificate for 127.0.0.1, signed by it.
+    std::ofstream(dir + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
+    const std::vector<std::string> ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                      "-nodes"};
+    std::vector<std::string> ca{"openssl", "req", "-x509"};
+    ca.insert(ca.end(), ec.begin(), ec.end());
+    ca.insert(ca.end(), {"-keyout", dir + "/ca.key", "-out", dir + "/ca.pem", "-days", "2", "-subj",
+                         "/CN=pjline test CA"});
+    std::vector<std::string> request{"openssl", "req"};
+    request.insert(request.end(), ec.begin(), ec.end());
+    request.insert(request.end(), {"-keyout", dir + "/server.key", "-out", dir + "/server.csr",
+                                   "-subj", "/CN=127.0.0.1"});
+    ASSERT_TRUE(runs(ca));
+    ASSERT_TRUE(runs(request));
+    ASSERT_TRUE(runs({"openssl", "x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.pem",
+                      "-CAkey", dir + "/ca.key", "-CAcreateserial", "-out", dir + "/server.pem",
+                      "-days", "2", "-extfile", dir + "/san.ext"}));
+    ASSERT_TRUE(runs({"mosquitto_passwd", "-b", "-c", dir + "/passwd", "pj", "s3cret"}));
+    // The broker may read them as another user when it leaves root.
+    for (const char* file : {"", "/passwd", "/ca.pem", "/server.pem", "/server.key"}) {
+        ::chmod((dir + file).c_str(), *file == '\0' ? 0755 : 0644);
+    }
+    ASSERT_TRUE(broker.start());
+
+    LoopLine line(loop);
+    std::vector<std::string> log;
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.name = "booth";
+    settings.projectors = {1};
+    settings.user = "pj";
+    settings.password = "s3cret";
+    settings.caFile = dir + "/ca.pem";
+    MqttBridge bridge(loop, line, settings, [&](std::string_view l) { log.emplace_back(l); });
+    ASSERT_TRUE(bridge.start());
+    ASSERT_TRUE(runUntil(loop, [&] { return bridge.connected(); }));
+
+    // A wrong password is refused by the broker, and said.
+    MqttSettings wrong = settings;
+    wrong.name = "hall";
+    wrong.password = "guess";
+    MqttBridge intruder(loop, line, wrong, [&](std::string_view l) { log.emplace_back(l); });
+    ASSERT_TRUE(intruder.start());
+    EXPECT_TRUE(runUntil(loop, [&] { return countLog(log, "refused the connection") > 0; }));
+    EXPECT_FALSE(intruder.connected());
+
+    const std::vector<std::string> login{"-u", "pj", "-P", "s3cret", "--cafile", dir + "/ca.pem"};
+    const auto send = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), login.begin(), login.end());
+        publish(broker.port(), "pjline/booth/1/set", extra);
+    };
+    // Retained, published while the bridge listens: still refused.
+    send({"-r", "-m", "ON"});
+    EXPECT_TRUE(runUntil(loop, [&] { return countLog(log, "refused a retained") > 0; }));
+    send({"-r", "-n"});  // clears it
+    // Past the largest packet: the broker drops it, so nothing of it reaches the bridge;
+    // command text is not taken anyway, and a named command after it is.
+    send({"-m", std::string(40000, 'C')});
+    send({"-m", "CR0"});
+    send({"-m", "OFF"});
+    ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C01"); }));
+    EXPECT_FALSE(line.sent("A001C00"));
+    EXPECT_EQ(countLog(log, "of 40000 bytes"), 0u);
+    EXPECT_EQ(countLog(log, "of 3 bytes that is not a named one"), 1u);
+    EXPECT_NE(mqttClientId("hall-a", "booth"), mqttClientId("hall-b", "booth"));
+    EXPECT_EQ(mqttClientId("a/b#+", "booth"), "pjline-a_b__-booth");
     if (HasFailure()) {
         for (const std::string& l : log) {
             std::cerr << "  log: " << l << "\n";

@@ -31,6 +31,10 @@ TEST(PjsimProcess, RefusesABadRecordingOrMismatchedOptionsWithOneLine) {
     const std::string good = (dir / "good.jsonl").string();
     const std::string empty = (dir / "empty.jsonl").string();
     const std::string broken = (dir / "broken.jsonl").string();
+    const std::string huge = (dir / "huge.jsonl").string();
+    // A file past the bound, sparse: nothing of it is written to the disk.
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, 65 * 1024 * 1024);
     std::ofstream(good) << R"({"ms":1,"dir":"out","hex":"43 0D"})"
                            "\n";
     std::ofstream(empty) << R"({"log":"pjpanel line log","version":1})"
@@ -49,6 +53,10 @@ TEST(PjsimProcess, RefusesABadRecordingOrMismatchedOptionsWithOneLine) {
          "pjsim: /nonexistent/line.jsonl: No such file or directory"},
         {{"--replay", empty}, "pjsim: " + empty + ": no \"out\" record"},
         {{"--replay", broken}, "pjsim: " + broken + ": line 2: not a JSON object"},
+        // Not read to its end, whatever it is: a device, a directory, a file past the bound.
+        {{"--replay", "/dev/zero"}, "pjsim: /dev/zero: not a regular file"},
+        {{"--replay", dir.string()}, "pjsim: " + dir.string() + ": not a regular file"},
+        {{"--replay", huge}, "pjsim: " + huge + ": larger than 67108864 bytes"},
         {{"--replay", good, "--delay", "5"}, "does not go with --delay"},
         {{"--address", "3", "--replay", good}, "does not go with --address"},
         {{"--projectors", "1,1"}, "--projectors needs"},

@@ -8,7 +8,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 namespace pj::test {
@@ -38,15 +40,18 @@ Mosquitto::Mosquitto(Options options) : options_(std::move(options)) {
         dir_ = dir;
     }
     std::ofstream(dir_ + "/mosquitto.conf")
-        << "listener " << options_.port << " 127.0.0.1\nallow_anonymous true\n"
+        << "listener " << options_.port << " 127.0.0.1\n"
+        << "allow_anonymous " << (options_.anonymous ? "true" : "false") << "\n"
         << "persistence false\n"
-        << options_.config;
+        << std::regex_replace(options_.config, std::regex("DIR"), dir_);
 }
 
 Mosquitto::~Mosquitto() {
     stop();
-    std::remove((dir_ + "/mosquitto.conf").c_str());
-    ::rmdir(dir_.c_str());
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
 }
 
 bool Mosquitto::start(Process::Duration limit) {

@@ -14,7 +14,10 @@ class Mosquitto {
     struct Options {
         int port = 0;  // 0: a free one
         std::string program = "mosquitto";
-        std::string config;           // lines added to the configuration
+        // Lines added to the configuration; DIR in them stands for the broker's own folder,
+        // where the caller may put its files (dir()).
+        std::string config;
+        bool anonymous = true;        // clients without a login are taken
         Stream err = Stream::null();  // where its own messages go
     };
 
@@ -31,6 +34,8 @@ class Mosquitto {
     bool running() const { return broker_ != nullptr && broker_->started(); }
     int port() const { return options_.port; }
     pid_t pid() const { return running() ? broker_->pid() : -1; }
+    // Its folder, removed with everything in it when the broker goes.
+    const std::string& dir() const { return dir_; }
 
   private:
     Options options_;
