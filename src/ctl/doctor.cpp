@@ -204,15 +204,10 @@ Facts factsOf(const Findings& findings) {
     return f;
 }
 
-std::string holdersText(const std::vector<Holder>& holders) {
-    if (holders.empty()) {
-        return "another program (not one this user may see in /proc)";
-    }
-    std::vector<std::string> named;
-    for (const Holder& h : holders) {
-        named.push_back("pid " + std::to_string(h.pid) + " (" + h.name + ")");
-    }
-    return joined(named, " and ");
+// Who holds the port, as the verdict names them.
+std::string whoHolds(const std::vector<Holder>& holders) {
+    return holders.empty() ? "another program (not one this user may see in /proc)"
+                           : posix::holdersText(holders);
 }
 
 std::string availableText(const std::vector<SerialPortFacts>& ports) {
@@ -595,7 +590,7 @@ Verdict judge(const Findings& findings) {
         {"group", findings.group},
         {"user", findings.user},
         {"mode", modeText(findings.mode)},
-        {"holders", holdersText(findings.holders)},
+        {"holders", whoHolds(findings.holders)},
         {"available", availableText(findings.available)},
         {"addresses", joined(answeringAddresses(findings), " and ")},
         {"speeds", joined(answeringSpeeds(findings), " and ")},
@@ -633,14 +628,6 @@ std::optional<std::string> latencyAdvice(const SerialPortFacts& facts) {
            "          and for good, with this line in /etc/udev/rules.d/99-ftdi-latency.rules:\n"
            "            " +
            kFtdiLatencyRule + "\n";
-}
-
-std::vector<Holder> deviceHolders(const std::string& device) {
-    std::vector<Holder> holders;
-    for (const posix::DeviceHolder& h : posix::deviceHolders(device)) {
-        holders.push_back({h.pid, h.name});
-    }
-    return holders;
 }
 
 std::optional<Findings> examinePort(const std::string& port, const ExamineWatch& watch) {

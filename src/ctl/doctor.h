@@ -10,7 +10,7 @@
 
 #include "ctl/options.h"
 #include "link/serial_ports.h"
-#include "posix/device_holders.h"
+#include "posix/device_lock.h"
 
 namespace pj::ctl {
 
@@ -44,7 +44,7 @@ TryResult classify(std::string_view frame, const std::optional<std::string>& rep
 // Why the port cannot be used, when it cannot.
 enum class PortProblem { None, Missing, NoPermission, InUse, CannotOpen };
 
-using posix::Holder;
+using Holder = posix::DeviceHolder;
 
 // Everything the doctor found out about a port.
 struct Findings {

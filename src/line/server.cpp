@@ -17,7 +17,7 @@
 #include <fstream>
 
 #include "link/tcp_endpoint.h"
-#include "posix/device_holders.h"
+#include "posix/device_lock.h"
 #include "posix/serial_device_transport.h"
 #include "posix/tcp_transport.h"
 
@@ -311,10 +311,10 @@ std::optional<std::string> Server::start() {
         }
     }
     line_ = std::make_unique<Line>(*this);
-    if (const auto why = line_->open(); why && *why == std::strerror(EBUSY)) {
+    if (const auto why = line_->open(); why && why->starts_with(std::strerror(EBUSY))) {
         // Another program has the line, most likely another pjline: waiting for it would
         // only tell this one's clients that the line is down.
-        const std::string holders = posix::describeHolders(posix::deviceHolders(config_.device));
+        const std::string holders = posix::holdersText(posix::deviceHolders(config_.device));
         return "the line " + config_.device + " is held by " +
                (holders.empty() ? std::string("another program") : holders) +
                "; one pjline serves a line";
