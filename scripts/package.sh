@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh --pkg
-build=build-pkg
+build="build-pkg"
 started=$SECONDS
 failures=0
 fail() {
@@ -33,7 +33,7 @@ for deb in "$panel" "$tools"; do
     [[ -f $deb ]] || { echo "FAIL: no $deb: the changelog's version is not the packages'"; ls "$build"/*.deb; exit 1; }
 done
 
-lintian_options=(--fail-on error,warning)
+lintian_options=(--fail-on "error,warning")
 if [[ $(id -u) -eq 0 ]]; then
     lintian_options+=(--allow-root) # CI runs as root; lintian only advises against it
 fi
@@ -73,17 +73,17 @@ graphical='^<?((lib)?qt[0-9]|libx(11|cb|ext|render|kb|au|dmcp|i[0-9]|fixes|randr
 depends=$(dpkg-deb -f "$tools" Depends)
 echo "pjpanel-tools Depends: $depends"
 echo "pjpanel Depends: $(dpkg-deb -f "$panel" Depends)"
-names=$(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends")
-named=$(tr -s ' ' '\n' <<<"$names" | grep -iE "$graphical" || true)
+read -r -a names <<<"$(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends")"
+named=$(printf '%s\n' "${names[@]}" | grep -iE "$graphical" || true)
 [[ -z $named ]] || fail "pjpanel-tools depends on Qt or X: $named"
-if apt-cache show $names >/dev/null 2>&1; then
+if apt-cache show "${names[@]}" >/dev/null 2>&1; then
     closure=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts \
-        --no-breaks --no-replaces --no-enhances $names | grep -v '^ ' | sort -u)
+        --no-breaks --no-replaces --no-enhances "${names[@]}" | grep -v '^ ' | sort -u)
     pulled=$(grep -iE "$graphical" <<<"$closure" || true)
     [[ -z $pulled ]] || fail "pjpanel-tools pulls in Qt or X: $pulled"
     echo "pjpanel-tools pulls in $(wc -l <<<"$closure") packages, none of Qt or X"
 else
-    echo "apt knows none of $names: only the Depends were checked"
+    echo "apt knows not all of ${names[*]}: only the Depends were checked"
 fi
 
 # The programs run from the unpacked tree (the panel's --version needs no display).
