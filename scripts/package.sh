@@ -27,8 +27,9 @@ rm -f "$build"/*.deb
 echo "built in $((SECONDS - started)) s"
 
 version=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
-panel=$build/pjpanel_${version}_amd64.deb
-tools=$build/pjpanel-tools_${version}_amd64.deb
+arch=$(dpkg --print-architecture)
+panel=$build/pjpanel_${version}_$arch.deb
+tools=$build/pjpanel-tools_${version}_$arch.deb
 for deb in "$panel" "$tools"; do
     [[ -f $deb ]] || { echo "FAIL: no $deb: the changelog's version is not the packages'"; ls "$build"/*.deb; exit 1; }
 done
