@@ -16,11 +16,13 @@ fail() {
     ((failures++)) || true
 }
 
-# The flags Debian builds its packages with (without -g: the packages are stripped).
+# The flags Debian builds its packages with, -O2 and the hardening (without -g: the packages
+# are stripped); Release adds only NDEBUG to them, not its -O3.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CFLAGS_MAINT_STRIP=-g \
     DEB_CXXFLAGS_MAINT_STRIP=-g dpkg-buildflags --export=sh)"
 export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPJ_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
+    -DPJ_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/*.deb
 (cd "$build" && cpack >/dev/null)
