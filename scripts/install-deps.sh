@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what building and running pjpanel needs on Debian 12, skipping what is there,
 # what the tests check the manual pages (groff) and the desktop listing and entry with, and
 # the MQTT client library and broker of the line server and its tests.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the two Debian packages in build-pkg/ (Release, no tests, Debian's hardening flags),
 # runs lintian on them (an error or a warning fails) and checks them unpacked into a scratch
 # directory, nothing installed: every file in the package and place the README's install

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Long runs against the simulator, outside the test run: a hold at the fastest repeat and
 # an hour of status queries. Writes the figures to docs/RELIABILITY.md.
 # Usage: soak.sh [HOLD_MINUTES [QUERY_MINUTES]]   (default 10 and 60)

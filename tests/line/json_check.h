@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A small JSON reader for the tests: enough to take apart what the line server publishes and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # `cmake --install` into a scratch DESTDIR: exactly the files of the table below land, each
 # is what its source is (a manual page compressed), and the pieces that name one another
 # agree: the listing, the desktop entry, its icon and program, the example units' program,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial control on a line server's local socket through QLocalSocket, against a
 // QLocalServer of the test's own: the panel's bytes pass as they are, both ways.
 #include <QLocalServer>
