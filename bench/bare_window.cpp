@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjbarewindow: the floor for the panel's start-up and memory. A Qt application that shows
 // one empty window of the given size and waits, as the panel does, until it is closed.
 //

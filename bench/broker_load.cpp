@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The broker's side of a building of line servers: N MQTT connections, one a room, each doing
 // what one pjline's MQTT bridge does with a broker, with the bridge's own topics and payloads
 // (its status with a will, the discovery of one projector, its state JSON when it changes, a

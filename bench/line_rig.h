@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The panel on a simulated line, in this process: the real window (QtWindow, on Qt's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // One run on the line: (a) press to wire, (b) repeat periods and their floors, (c) saturation,

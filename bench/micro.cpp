@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjmicro: what one send and one arrival cost in the panel's core, per call.
 //
 // The core runs on the tests' fakes (a recording window, a recording serial control, timers

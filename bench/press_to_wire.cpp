@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "press_to_wire.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // (a) Press to wire: "Zoom" "+" pressed and released, one press at a time, on the panel on a

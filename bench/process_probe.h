@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Start-up, CPU time and memory of a program from the outside: the program is started on an

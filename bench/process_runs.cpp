@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "process_runs.h"
 
 #include <sys/types.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The programs as processes, on the X display named by $DISPLAY: the panel program against a

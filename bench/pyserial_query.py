@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """One status query (CR0) on a serial port with pyserial, the way a script would do it
 without pjctl: the yardstick for `pjctl --port PORT query status` in scripts/bench_ctl.sh.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // (b) Repeat periods: a hold of a press-and-hold button at each period the panel repeats at,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The figures as printed on standard output: a markdown table of each figure's median over

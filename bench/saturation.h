@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // (c) Saturation: the fastest repeat with an addressed frame on a line that takes bytes no

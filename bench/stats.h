@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Moments on the steady clock, the time a character takes on the line, and the order

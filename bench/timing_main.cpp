@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjtiming: the panel's own delay measured against the line's.
 //
 // On the line (in this process): the real window (QtWindow, on Qt's offscreen platform),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What a pjtiming run measures and for how long, as its command line sets it.

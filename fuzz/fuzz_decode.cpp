@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status decoding: which decoder the last command chooses, and what each decoder may
 // give for any reply.
 //

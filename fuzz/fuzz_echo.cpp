@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The echo text of arbitrary bytes, checked against the per-character rule written out here
 // on its own: a leading space, then one piece per character.
 #include <cstddef>

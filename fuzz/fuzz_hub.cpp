@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line server's hub under any traffic: three clients (one that takes messages, in
 // records), the line's answers, the server's own queries, time passing, clients that send no
 // more, and the line going away and coming back. Whatever comes, only whole frames are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The line log as the core writes it and the simulator's replay reads it back.
 //
 // Input: byte 0 chooses. Odd: the rest is a log file of any content; whatever is read of it

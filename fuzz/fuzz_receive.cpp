@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The core's receive path, driven through the fakes on the virtual clock: arrivals of any
 // bytes in any pieces, interleaved with sends, address changes, press-and-hold, lost
 // devices and the passing of time, all chosen by the input: a sequence of steps, each a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulator's frame parser, Projector::feed, on any bytes in any pieces.
 //
 // Input: byte 0 sets the projector up (its address, silence, split size), byte 1 the reply

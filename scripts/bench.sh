@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Measures the panel against the line's own limits, outside the test run: builds the
 # micro-benchmarks (pjmicro) and the timing program (pjtiming), runs them, prints the figures
 # against their targets and writes them into docs/PERFORMANCE.md (between its markers; the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Times one status query by pjctl against the same query by a short Python script with
 # pyserial (bench/pyserial_query.py), each as a whole process from fork to exit, on the
 # simulator's pseudo-terminal. The two programs take turns (the order swaps every round), so

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what is missing, builds, and starts the panel on a simulated projector.
 # With no display it runs the panel on a virtual one, clicks "ON" in "POWER" as an operator
 # would, and saves a screenshot.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets (preset "fuzz", tree build-fuzz, clang) and runs each for a
 # bounded time on a copy of its seed corpus in fuzz/corpus/; the seeds in the repository are
 # never changed. Fails on the first crash, broken invariant, leak or sanitizer report; the

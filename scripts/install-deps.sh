@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs what building and running pjpanel needs on Debian 12, skipping what is there,
 # what the tests check the manual pages (groff) and the desktop listing and entry with, and
 # the MQTT client library and broker of the line server and its tests, the JSON library, and
 # the openssl command the TLS test makes a certificate authority with.
-# Usage: install-deps.sh [--gui] [--fuzz] [--pyserial]
+# Usage: install-deps.sh [--gui] [--fuzz] [--pyserial] [--pkg]
 #   --gui       adds the virtual display and screenshot tools
 #   --fuzz      adds clang and its fuzzing runtime
 #   --pyserial  adds Python's pyserial, the yardstick pjctl is timed against (bench_ctl.sh)
+#   --pkg       adds what builds and checks the Debian packages (package.sh): dpkg-dev, lintian
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libx11-dev
@@ -18,7 +20,8 @@ for option in "$@"; do
         --gui) packages+=(xvfb xauth xdotool imagemagick) ;;
         --fuzz) packages+=(clang libclang-rt-14-dev) ;;
         --pyserial) packages+=(python3 python3-serial) ;;
-        *) echo "usage: $0 [--gui] [--fuzz] [--pyserial]" >&2; exit 2 ;;
+        --pkg) packages+=(dpkg-dev lintian) ;;
+        *) echo "usage: $0 [--gui] [--fuzz] [--pyserial] [--pkg]" >&2; exit 2 ;;
     esac
 done
 

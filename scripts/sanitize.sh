@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer (preset "asan",
 # tree build-asan) and runs every test suite under them. Any sanitizer report fails its test.
 # PJ_JOBS limits the parallel jobs (default: one per core).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Takes docs/screenshot.png: the real window at full height on a virtual display, connected
 # to the simulator, with a decoded status showing.
 set -euo pipefail

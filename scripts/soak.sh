@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Long runs against the simulator, outside the test run: a hold at the fastest repeat and
 # an hour of status queries side by side, then 30 s of noise at the line's full rate and the
 # processor time of waiting on a line that went away. Writes the figures into

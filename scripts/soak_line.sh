@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The shared line's long run: the panel's core holding zoom +, a pjctl loop on the local
 # socket and a raw TCP client typing its frames a byte at a time, all through pjline, for
 # SECONDS (default 600). Prints the hold's period alone and shared, the pjctl queries and the

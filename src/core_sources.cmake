@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The core's sources: the window's state record and every handler, with no widget toolkit.
 # Shared by the main build and the fuzz build, so the two compile the same core.
 file(GLOB PJ_CORE_SOURCES CONFIGURE_DEPENDS

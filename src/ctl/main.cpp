@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjctl: the projector's serial commands from the command line.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjline: one projector line served to many clients at once.
 
 #include <csignal>

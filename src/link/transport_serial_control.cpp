@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "link/transport_serial_control.h"
 
 #include "link/line_settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "panel/expanded_view.h"
 
 #include <string_view>

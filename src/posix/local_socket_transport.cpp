@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "posix/local_socket_transport.h"
 
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "posix/serial_device_transport.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "posix/tcp_transport.h"
 
 #include <fcntl.h>
@@ -126,7 +127,8 @@ SerialResult TcpTransport::open() {
                 lookup->result = found;
             }
             const char done = 1;
-            static_cast<void>(::write(lookup->pipe[1], &done, 1));
+            // A byte already in the pipe wakes the loop as well as this one would.
+            [[maybe_unused]] const auto written = ::write(lookup->pipe[1], &done, 1);
         }).detach();
     } catch (const std::system_error& e) {
         const std::string why = e.what();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "qtio/qt_serial_control.h"
 
 #include <QFileInfo>

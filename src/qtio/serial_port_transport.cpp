@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "qtio/serial_port_transport.h"
 
 #include <QTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjpanel: the projector control window.
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Several addressed projectors sharing one serial line, each with its own state and settings

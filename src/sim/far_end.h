@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What the line server talks to on the far end of the line: projectors on a bus, or a replay

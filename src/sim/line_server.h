@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Serves a simulated projector on a serial line: by default on a fresh pseudo-terminal, whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjsim: a projector on a serial line, for trying out and testing the panel without one.
 
 #include <pthread.h>

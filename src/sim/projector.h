@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A simulated projector on the far end of the serial line: a pure model with no I/O, no

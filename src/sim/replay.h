@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A recorded projector played back: answers each frame as the projector on the recording did,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjctl end to end: its whole command line run in this process against the simulator on a
 // pseudo-terminal and over TCP.
 #include <gtest/gtest.h>

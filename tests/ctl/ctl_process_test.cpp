@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pjctl program itself on real descriptors: standard input and output that fail, a
 // signal in the middle of a hold on a pseudo-terminal, and a line server's local socket.
 #include <fcntl.h>

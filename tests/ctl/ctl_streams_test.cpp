@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjctl's standard input and output when they misbehave: output that cannot be written, input
 // that cannot be read, and input far longer than any answer.
 #include <gtest/gtest.h>

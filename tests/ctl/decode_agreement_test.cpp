@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjctl's "decode" against the window: the same answer, taken in by the core through its
 // receive event after the query went out the window's way, shows the same RXD and STATUS
 // lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjctl doctor against the simulator on a pseudo-terminal: each line it may meet, each port
 // it cannot use, and the rules that turn what it found into a verdict.
 #include "ctl/doctor.h"

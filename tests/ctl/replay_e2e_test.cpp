@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A field recording as a regression test: pjctl runs against the simulator replaying a line
 // log of an earlier pjctl session (tests/data/pjctl_session.jsonl, made by
 // tests/data/record_line_log.py against a projector answering 80 ms late, in pieces), and

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Records a line log of pjctl talking to pjsim, for the replay's regression test.
 
 Sits on the line between the two: pjctl opens a pseudo-terminal of this script's, whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Home Assistant discovery configs, read back as JSON field by field.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // JSON for the tests, read by nlohmann/json into a plain view: enough to take apart what the

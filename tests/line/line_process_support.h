@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // pjline and pjctl run as processes beside a simulated projector, for the line server's

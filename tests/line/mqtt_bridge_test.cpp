@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bridge against a real mosquitto of the test's own on the loopback interface, watched
 // with mosquitto_sub and driven with mosquitto_pub. Every wait is for what is to arrive, given
 // up only after many seconds.

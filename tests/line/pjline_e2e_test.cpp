@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjline as a process between a simulated projector and its clients: the panel's core over
 // TCP, pjctl over the local socket and plain clients, sharing one line.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The poller on the virtual clock against a line that answers what it is told to.
 #include <gtest/gtest.h>
 

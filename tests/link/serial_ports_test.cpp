@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial ports of a machine, read from a fake /dev and /sys tree laid out as Linux lays
 // them out: by-id links, USB devices above their interfaces and ports, drivers as links.
 #include "link/serial_ports.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # pjctl's bash completion, sourced in a plain bash: each case is the words on the line (the
 # last being the one under the cursor) and the completions it must offer, in any order.
 # Usage: completion_test.sh COMPLETION_FILE

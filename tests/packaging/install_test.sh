@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # `cmake --install` into a scratch DESTDIR: exactly the files of the table below land, each
 # is what its source is (a manual page compressed), and the pieces that name one another
 # agree: the listing, the desktop entry, its icon and program, the example units' program,
@@ -38,15 +39,15 @@ layout=(
     "share/applications/org.example.pjpanel.desktop         packaging/org.example.pjpanel.desktop"
     "share/metainfo/org.example.pjpanel.metainfo.xml        packaging/org.example.pjpanel.metainfo.xml"
     "share/icons/hicolor/scalable/apps/pjpanel.svg          packaging/pjpanel.svg"
-    "share/doc/pjpanel/examples/pjctl-poweroff.service      packaging/systemd/pjctl-poweroff.service"
-    "share/doc/pjpanel/examples/pjctl-poweroff.timer        packaging/systemd/pjctl-poweroff.timer"
+    "share/doc/pjpanel-tools/examples/pjctl-poweroff.service      packaging/systemd/pjctl-poweroff.service"
+    "share/doc/pjpanel-tools/examples/pjctl-poweroff.timer        packaging/systemd/pjctl-poweroff.timer"
 )
 if [[ $line == with-pjline ]]; then
     layout+=(
         "bin/pjline                                         built"
         "share/man/man1/pjline.1.gz                         docs/man/pjline.1"
         "lib/systemd/system/pjline@.service                 packaging/systemd/pjline@.service"
-        "share/doc/pjpanel/examples/booth.conf.example      packaging/pjline/booth.conf.example"
+        "share/doc/pjpanel-tools/examples/booth.conf.example      packaging/pjline/booth.conf.example"
     )
 fi
 
@@ -85,7 +86,7 @@ compgen -G "$root/share/icons/hicolor/*/apps/$icon.*" >/dev/null ||
     fail "the desktop entry's icon \"$icon\" is not installed"
 
 # The example units: their program is the installed pjctl, and systemd takes them as they are.
-examples=$root/share/doc/pjpanel/examples
+examples=$root/share/doc/pjpanel-tools/examples
 program=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$examples/pjctl-poweroff.service")
 [[ $program == /usr/bin/pjctl ]] || fail "the example service runs \"$program\""
 if command -v systemd-analyze >/dev/null; then
@@ -123,7 +124,7 @@ fi
 # The example configuration's keys are the program's options, each once, and every option that
 # a file can set is there: the configuration and --help and --version are not keys.
 if [[ $line == with-pjline ]]; then
-    example=$root/share/doc/pjpanel/examples/booth.conf.example
+    example=$root/share/doc/pjpanel-tools/examples/booth.conf.example
     keys=$(sed -n 's/^#\{0,1\}\([a-z_]*\) *= .*/\1/p' "$example" | sort)
     duplicated=$(uniq -d <<<"$keys")
     [[ -z $duplicated ]] || fail "the example sets $duplicated more than once"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A program's manual page: it renders without a warning, has the sections a reader looks
 # for, names every option the program's --help names, and documents no option the program
 # does not know.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Each program's --version: "NAME VERSION" and exit 0, with no display to reach (the panel
 # must not start its window system for it) and no port to open.
 # Usage: version_test.sh VERSION PROGRAM...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjctl's event loop and transports on real descriptors: timers against the steady clock, a
 // pseudo-terminal as the serial device, sockets on the loopback interface and a line
 // server's local socket. Every wait is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults of a real line, end to end: what the operator sees, and that nothing goes out
 // that should not.
 #include <gtest/gtest.h>

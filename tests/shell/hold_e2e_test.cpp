@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Press-and-hold on the real serial path: QTimer repeats, QSerialPort writes, and the
 // simulator counting frames at the far end of a pseudo-terminal. The frames are counted
 // against the hold's own length as measured here; how close the repeats come to their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial control on a line server's local socket through QLocalSocket, against a
 // QLocalServer of the test's own that speaks as pjline: the hello, then records both ways.
 #include <QLocalServer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real window wired to the core: every command button, clicked or held at its place,
 // sends exactly its frame.
 #include <QTest>

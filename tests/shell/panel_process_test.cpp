@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The panel as a process: ended by a signal, it still closes its port.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which device each port is, on the port panel's option buttons.
 #include <QWidget>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The panel window on the offscreen platform. Mouse and keys go in through the window as
 // real input does, so hit-testing, the implicit mouse grab and focus all take part.
 #include "shell/qt_window.h"

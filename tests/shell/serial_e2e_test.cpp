@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real serial path end to end: the core on QSerialPort and QTimer, a pseudo-terminal
 // as the line, and the simulator answering at the far end.
 #include <QCoreApplication>

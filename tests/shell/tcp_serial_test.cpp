@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial control on a network port: the core on QTcpSocket against the simulator
 // serving the line over TCP on loopback, as a serial device server in raw TCP mode would.
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjsim run as a process: what it refuses at start-up.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjsoak: long runs of the panel's core on the real serial path against the simulator.
 //
 //   pjsoak hold MINUTES     hold the cursor pad at its fastest repeat (5 ms) for MINUTES
