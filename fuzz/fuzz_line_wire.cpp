@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The reading of pjline's records on the client's side (link/line_wire.h), under any stream.
 //
 // The first byte picks the stream. Even: pjline's own, built from the input: the line's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // pjline as a process against careless and hostile clients: idle TCP connections, addresses
 // outside the allow-list, and an operator who sends SIGHUP.
 #include <gtest/gtest.h>

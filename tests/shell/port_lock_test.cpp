@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The panel's serial port and pjctl on one device by two names: the device is the panel's
 // alone, and the doctor names it as the holder without touching the line.
 #include <fcntl.h>

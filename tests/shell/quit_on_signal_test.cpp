@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The panel's signal watch: the ending signals become one call on the event loop, and a
 // signal ignored at start (as nohup leaves SIGHUP) stays ignored, so the panel outlives a
 // closed terminal as nohup means it to.

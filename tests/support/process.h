@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Programs started by the tests: the programs under test, the simulator, mosquitto and its
