@@ -15,8 +15,8 @@
 #include <cstring>
 #include <utility>
 
-#include "link/transaction.h"
-#include "protocol/commands.h"
+#include "projector/commands.h"
+#include "protocol/reply.h"
 
 namespace pj::line {
 

@@ -71,7 +71,7 @@ std::string mqttClientId(std::string_view host, std::string_view name);
 //   PREFIX/NAME/P/state  retained JSON of the projector's state (see stateJson), published
 //                        when it changes and the first time.
 //   PREFIX/NAME/P/set    "ON" / "OFF" switch the projector's power on / off; a command name
-//                        ("input.1", see protocol/commands.h) sends its command; with raw
+//                        ("input.1", see projector/commands.h) sends its command; with raw
 //                        commands on, any other payload of printable ASCII, 1..1024
 //                        characters, is sent as the command text with the projector's
 //                        address. Anything else, retained messages (a command left on the

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/timer.h"
+#include "core/timer.h"
 #include "line/line_access.h"
 #include "line/projector_state.h"
 

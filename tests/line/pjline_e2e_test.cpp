@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "line/line_process_support.h"
-#include "posix/headless_rig.h"
+#include "line/posix_rig.h"
 #include "sim/line_server.h"
 #include "support/mosquitto.h"
 
