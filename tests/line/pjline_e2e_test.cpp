@@ -466,7 +466,7 @@ TEST_F(PjlineOnLine, TheProjectorIsOnTheBrokerPolledOnlyWhileNoButtonIsHeldAndTa
         {"--mqtt", "127.0.0.1:" + std::to_string(broker.port), "--poll", "1", "--quiet", "1000"});
     const std::string status = "pjline/test/status";
     const std::string state = "pjline/test/0/state";
-    const std::string power = "homeassistant/switch/pjline_test/p0_power/config";
+    const std::string power = "homeassistant/switch/pjline__test/p0_power/config";
     ASSERT_TRUE(waitFor([&] {
         return broker.heard(status, "online") && broker.heard(power, "\"command_topic\"") &&
                broker.heard(state, "\"power\":\"on\"");
