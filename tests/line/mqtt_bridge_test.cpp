@@ -201,9 +201,12 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
         ASSERT_TRUE(runUntil(
             loop, [&] { return sub.find(state)->payload.find("cooling") != std::string::npos; }));
         EXPECT_EQ(line.frames.front(), "A001CF VMUTE CLOSE");
-        // A command by its name.
+        const std::string result = "pjline/booth/1/result";
+        EXPECT_TRUE(runUntil(loop, [&] { return sub.has(result, "no reply"); }));
+        // A command by its name, and the poll that follows it through.
+        line.frames.clear();
         publish(broker.port(), "pjline/booth/1/set", {"-m", "input.2"});
-        ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C06"); }));
+        ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C06") && line.sent("A001CRA"); }));
 
         // What is not a command is refused, and nothing goes to the line.
         struct Refused {
@@ -224,6 +227,9 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
                 << r.topic << " " << r.extra.back().substr(0, 10);
         }
         EXPECT_TRUE(line.frames.empty());
+        EXPECT_TRUE(runUntil(
+            loop, [&] { return sub.has(result, "refused not 1..1024 printable characters"); }));
+        EXPECT_FALSE(sub.find(result)->retained);
     }
 
     // The broker goes away and comes back empty: the bridge says it all again.
