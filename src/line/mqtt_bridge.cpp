@@ -393,9 +393,11 @@ void MqttBridge::publishConfigs() {
     ownConfigs_ = {topics.begin(), topics.end()};
 }
 
-void MqttBridge::discoveryMessage(std::string_view topic, std::string_view payload) {
+void MqttBridge::discoveryMessage(std::string_view topic, std::string_view payload, bool retained) {
     if (topic == discovery_.prefix + "/status") {
-        if (payload == "online") {
+        // A birth message kept on the broker comes with every connection, which publishes
+        // the configs anyway: only a live one is Home Assistant starting.
+        if (payload == "online" && !retained) {
             say("mqtt: Home Assistant is online; its configs published again");
             publishConfigs();
         }
@@ -438,8 +440,10 @@ void MqttBridge::onMessage(mosquitto* /*client*/, void* self, const mosquitto_me
     const bool command = topic.starts_with(bridge->names_.base() + "/") && topic.ends_with("/set");
     if (!command && bridge->settings_.discovery) {
         bridge->discoveryMessage(
-            topic, std::string_view(static_cast<const char*>(message->payload),
-                                    static_cast<std::size_t>(std::max(0, message->payloadlen))));
+            topic,
+            std::string_view(static_cast<const char*>(message->payload),
+                             static_cast<std::size_t>(std::max(0, message->payloadlen))),
+            message->retain);
         return;
     }
     bridge->command(*message);

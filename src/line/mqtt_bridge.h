@@ -146,7 +146,7 @@ class MqttBridge {
     std::optional<std::string> commandOf(std::string_view payload, const std::string& where);
     void statePolled(int address, const ProjectorState& state);
     void publishConfigs();
-    void discoveryMessage(std::string_view topic, std::string_view payload);
+    void discoveryMessage(std::string_view topic, std::string_view payload, bool retained);
     void result(int address, std::string_view text);
     void watchLine();
     void publish(const std::string& topic, const std::string& payload, bool retain = true);

@@ -266,6 +266,31 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     }
 }
 
+TEST(MqttBridge, WithDiscoveryOffNothingIsPublishedForHomeAssistantEvenAtItsBirth) {
+    EventLoop loop;
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    LoopLine line(loop);
+    std::vector<std::string> log;
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.name = "booth";
+    settings.projectors = {1};
+    settings.discovery = false;
+    Subscriber sub(loop, broker.port());
+    MqttBridge bridge(loop, line, settings, [&](std::string_view l) { log.emplace_back(l); });
+    ASSERT_TRUE(bridge.start());
+    ASSERT_TRUE(runUntil(loop, [&] {
+        return sub.has("pjline/booth/1/availability", "online") &&
+               sub.has("pjline/booth/line", "up");
+    }));
+    publish(broker.port(), "homeassistant/status", {"-m", "online"});
+    publish(broker.port(), "pjline/booth/1/set", {"-m", "ON"});
+    ASSERT_TRUE(runUntil(loop, [&] { return sub.has("pjline/booth/1/result", "ok"); }));
+    EXPECT_EQ(sub.count("homeassistant/"), 1U);  // the birth message alone
+}
+
 bool runs(const std::vector<std::string>& argv) {
     return pj::test::runToEnd(Launch(argv)).status == 0;
 }
