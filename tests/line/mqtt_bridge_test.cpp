@@ -149,6 +149,23 @@ std::size_t countLog(const std::vector<std::string>& log, std::string_view piece
     }));
 }
 
+TEST(MqttBridge, EachCommandsResultSaysWhatTheProjectorAnswered) {
+    struct Row {
+        const char* command;
+        std::optional<std::string> answer;
+        const char* result;
+    };
+    const Row rows[] = {
+        {"C00", "\x06", "ok"}, {"C00", std::nullopt, "no reply"}, {"C00", "?\r", "?"},
+        {"CR0", "00\r", "ok"},  // a query's reply
+        {"CR0", "?\r", "?"},   {"C00", "\x01\x02\r", ".."},       {"C00", "\r", "no reply"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(commandResult(row.command, row.answer), row.result)
+            << row.command << " " << row.answer.value_or("(none)");
+    }
+}
+
 TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     EventLoop loop;
     Broker broker;
