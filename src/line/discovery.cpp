@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -331,16 +332,33 @@ std::vector<std::string> configTopics(const TopicNames& names, const DiscoveryOp
     return topics;
 }
 
+std::optional<std::string> earlierNodeId(const TopicNames& names) {
+    std::string node = names.prefix + "_" + names.name;
+    for (char& c : node) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '-';
+        c = kept ? c : '_';
+    }
+    if (node.find("__") != std::string::npos) {
+        return std::nullopt;
+    }
+    return node;
+}
+
 bool ownConfigTopic(const TopicNames& names, const DiscoveryOptions& options,
                     std::string_view topic) {
     const std::string lead = options.prefix + "/";
-    const std::string node = "/" + nodeId(names) + "/";
     if (!topic.starts_with(lead) || !topic.ends_with("/config")) {
         return false;
     }
     const std::string_view rest = topic.substr(lead.size());
     const auto slash = rest.find('/');
-    return slash != std::string_view::npos && rest.substr(slash).starts_with(node);
+    if (slash == std::string_view::npos) {
+        return false;
+    }
+    const auto earlier = earlierNodeId(names);
+    return rest.substr(slash).starts_with("/" + nodeId(names) + "/") ||
+           (earlier && rest.substr(slash).starts_with("/" + *earlier + "/"));
 }
 
 }  // namespace pj::line

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,7 +68,13 @@ std::vector<RetainedMessage> projectorConfigs(const TopicNames& names,
 std::vector<std::string> configTopics(const TopicNames& names, const DiscoveryOptions& options,
                                       std::span<const int> addresses);
 
-// Whether `topic` is a discovery config topic of this line's node, whatever its projector.
+// The node id earlier versions of pjline gave the line ("<prefix>_<name>", every character
+// but letters, digits, '_' and '-' made '_'), so that their configs can be removed; nothing
+// when it has "__" in it, as it might then be another line's node id now.
+std::optional<std::string> earlierNodeId(const TopicNames& names);
+
+// Whether `topic` is a discovery config topic of this line's node, or of its earlier node,
+// whatever its projector.
 bool ownConfigTopic(const TopicNames& names, const DiscoveryOptions& options,
                     std::string_view topic);
 

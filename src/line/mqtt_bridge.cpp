@@ -361,11 +361,16 @@ void MqttBridge::connectionUp() {
     if (settings_.discovery) {
         publishConfigs();
         // Home Assistant's birth message, and this node's configs the broker keeps: those of
-        // projectors no longer configured are removed as they arrive.
+        // projectors no longer configured, and those under the node id of earlier versions,
+        // are removed as they arrive.
         const std::string birth = discovery_.prefix + "/status";
         const std::string configs = discovery_.prefix + "/+/" + nodeId(names_) + "/+/config";
         mosquitto_subscribe_v5(client_, nullptr, birth.c_str(), kQos, 0, nullptr);
         mosquitto_subscribe_v5(client_, nullptr, configs.c_str(), kQos, 0, nullptr);
+        if (const auto earlier = earlierNodeId(names_)) {
+            const std::string old = discovery_.prefix + "/+/" + *earlier + "/+/config";
+            mosquitto_subscribe_v5(client_, nullptr, old.c_str(), kQos, 0, nullptr);
+        }
     }
     for (const auto& [address, json] : states_) {
         publish(names_.state(address), json);
@@ -405,7 +410,8 @@ void MqttBridge::discoveryMessage(std::string_view topic, std::string_view paylo
     }
     if (!payload.empty() && ownConfigTopic(names_, discovery_, topic) &&
         !ownConfigs_.contains(std::string(topic))) {
-        say("mqtt: removing " + std::string(topic) + " of a projector no longer configured");
+        say("mqtt: removing " + std::string(topic) +
+            " (a projector no longer configured, or an earlier version's)");
         publish(std::string(topic), "");
     }
 }

@@ -254,6 +254,14 @@ TEST(Discovery, NodeIdsOfDifferentLinesNeverMeetAndTopicsFollowThePrefixes) {
     }
     EXPECT_FALSE(ownConfigTopic(names, options, "ha/switch/site_2fav__hall2/p0_power/config"));
     EXPECT_FALSE(ownConfigTopic(names, options, "homeassistant/switch/site_2fav__hall/p/config"));
+    // The configs earlier versions left under "<prefix>_<name>" are this line's to remove,
+    // unless that id could be another line's now.
+    EXPECT_EQ(earlierNodeId({"pjline", "booth"}), "pjline_booth");
+    EXPECT_EQ(earlierNodeId(names), "site_av_hall");
+    EXPECT_EQ(earlierNodeId({"a_", "b"}), std::nullopt);
+    EXPECT_TRUE(ownConfigTopic(names, options, "ha/sensor/site_av_hall/p1_input/config"));
+    EXPECT_FALSE(ownConfigTopic({"a_", "b"}, options, "ha/sensor/a__b/p1_input/config") &&
+                 ownConfigTopic({"a", "b"}, options, "ha/sensor/a__b/p1_input/config"));
     const json line = json::parse(lineConfigs(names, options).front().payload);
     EXPECT_EQ(line["device"]["identifiers"], json::array({"site_2fav__hall_line"}));
     EXPECT_EQ(line["state_topic"], "site/av/hall/line");

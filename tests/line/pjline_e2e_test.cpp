@@ -566,6 +566,9 @@ TEST_F(PjlineInHomeAssistant, AvailabilitySelectsResultsBirthAndRemovalAsHomeAss
     // A config left on the broker by a projector 3 that is no longer configured.
     const std::string ghost = "homeassistant/switch/pjline__test/p3_power/config";
     broker.publish(ghost, R"({"name":"Power"})", true);
+    // And one an earlier version left under the node id it gave the line.
+    const std::string earlier = "homeassistant/sensor/pjline_test/p1_input/config";
+    broker.publish(earlier, R"({"name":"Input"})", true);
     startServer();
     const std::string available1 = "pjline/test/1/availability";
     const std::string available2 = "pjline/test/2/availability";
@@ -578,7 +581,8 @@ TEST_F(PjlineInHomeAssistant, AvailabilitySelectsResultsBirthAndRemovalAsHomeAss
     EXPECT_TRUE(broker.heard("homeassistant/select/pjline__test/p2_input/config",
                              R"("manufacturer":"Acme")"));
     // The ghost's config is removed: an empty retained message.
-    EXPECT_TRUE(waitFor([&] { return broker.last(ghost, ""); })) << server->err();
+    EXPECT_TRUE(waitFor([&] { return broker.last(ghost, "") && broker.last(earlier, ""); }))
+        << server->err();
 
     // The input select's command reaches projector 1; the state follows, and so does the
     // result of each command.
