@@ -25,7 +25,7 @@ enum class Kind {
 struct Choice {
     std::string_view reported;  // as the state JSON writes it (a number unquoted)
     std::string_view label;
-    std::string_view command;  // a command name of protocol/commands.h
+    std::string_view command;  // a command name of projector/commands.h
 };
 
 // One entity a projector shows in Home Assistant. Empty texts are left out of the config.

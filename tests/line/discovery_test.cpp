@@ -13,7 +13,7 @@
 #include "line/discovery.h"
 #include "line/jinja_subset.h"
 #include "line/projector_state.h"
-#include "protocol/commands.h"
+#include "projector/commands.h"
 
 namespace pj::line {
 namespace {
