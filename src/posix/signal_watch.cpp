@@ -57,8 +57,7 @@ SignalWatch::SignalWatch(EventLoop& loop, std::initializer_list<int> taken,
 SignalWatch::SignalWatch(std::initializer_list<int> taken, std::function<void()> onSignal)
     : SignalWatch(taken, anySignal(std::move(onSignal))) {}
 
-SignalWatch::SignalWatch(std::initializer_list<int> taken,
-                         std::function<void(int signal)> onSignal)
+SignalWatch::SignalWatch(std::initializer_list<int> taken, std::function<void(int signal)> onSignal)
     : onSignal_(std::move(onSignal)) {
     std::array<int, 2> fds{};
     if (::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC) != 0) {
