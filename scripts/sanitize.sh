@@ -11,5 +11,3 @@ bash scripts/install-deps.sh
 cmake --preset asan
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan -j"$jobs"
-# Tests that bound resident memory, with the sanitizer's quarantine off (see CMakePresets.json).
-ctest --preset asan-rss
