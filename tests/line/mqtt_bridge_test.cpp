@@ -285,6 +285,7 @@ struct SlowLine final : LineLink {
 
 struct HeardClient final : ClientLink {
     void deliver(std::string_view bytes) override { heard += bytes; }
+    void finish(std::string) override {}
     std::string heard;
 };
 

@@ -186,12 +186,12 @@ struct Conversation {
               [this](std::string why) { closed = std::move(why); }) {
         session.open();
     }
-    void answerAll(const Result& result) {
-        while (!held.empty()) {
-            auto done = std::move(held.front().second);
-            held.erase(held.begin());
-            done(result);
-        }
+    // Answers the command under way.
+    void answer(const Result& result) {
+        ASSERT_FALSE(held.empty());
+        auto done = std::move(held.front().second);
+        held.erase(held.begin());
+        done(result);
     }
 };
 
@@ -200,9 +200,9 @@ TEST(PjlinkSession, AuthenticatesTheFirstCommandOnly) {
     EXPECT_EQ(right.written, "PJLINK 1 0a1b2c3d\r");
     right.session.take(md5Hex("0a1b2c3dsecret") + "%1CLSS ?\r", 1);
     ASSERT_EQ(right.held.size(), 1u);
-    right.answerAll("1");
+    right.answer("1");
     right.session.take("%1POWR ?\r", 2);
-    right.answerAll("0");
+    right.answer("0");
     EXPECT_EQ(right.written, "PJLINK 1 0a1b2c3d\r%1CLSS=1\r%1POWR=0\r");
     EXPECT_FALSE(right.closed);
 
@@ -227,10 +227,13 @@ TEST(PjlinkSession, AnswersInOrderAndSurvivesBadLines) {
     c.session.take("garbage\r%1POWR\r%1CLSS ?\r\n", 3);
     ASSERT_EQ(c.held.size(), 1u);
     EXPECT_EQ(c.written, "PJLINK 0\r");
-    c.answerAll("1");
-    ASSERT_EQ(c.held.size(), 1u);
-    EXPECT_EQ(c.held.front().first, (Request{'1', "CLSS", "?"}));
-    c.answerAll("1");
+    for (const auto& [request, result] : {std::pair{Request{'1', "POWR", "?"}, "1"},
+                                          {Request{'1', "SVOL", "1"}, "ERR1"},
+                                          {Request{'1', "CLSS", "?"}, "1"}}) {
+        ASSERT_EQ(c.held.size(), 1u);
+        EXPECT_EQ(c.held.front().first, request);
+        c.answer(result);
+    }
     EXPECT_EQ(c.written, "PJLINK 0\r%1POWR=1\r%1SVOL=ERR1\r%1NAME=ERR2\r%1POWR=ERR2\r%1CLSS=1\r");
     EXPECT_FALSE(c.closed);
 
@@ -247,7 +250,7 @@ TEST(PjlinkSession, ClosesAfterThirtyIdleSecondsOnly) {
     c.session.take("%1POWR ?\r", 10'000);
     // A command under way is no idleness, however long the projector takes.
     EXPECT_FALSE(c.session.idleCheck(100'000));
-    c.answerAll("0");
+    c.answer("0");
     EXPECT_FALSE(c.session.idleCheck(100'000 + kIdleMs - 1));
     EXPECT_FALSE(c.closed);
     EXPECT_TRUE(c.session.idleCheck(100'000 + kIdleMs));
