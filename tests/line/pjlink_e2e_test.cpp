@@ -91,7 +91,10 @@ class PjlinkOnLine : public ::testing::Test {
             dir + "/password"};
         server = std::make_unique<Process>(args, dir + "/pjline");
         ASSERT_TRUE(server->started());
-        ASSERT_TRUE(waitFor([&] { return server->errSays("the line is open"); })) << server->err();
+        ASSERT_TRUE(waitFor([&] {
+            return server->errSays("the line is open") &&
+                   server->errSays("PJLink clients reach projector 2");
+        })) << server->err();
     }
     void TearDown() override {
         server.reset();
