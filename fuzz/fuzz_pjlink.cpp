@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::size_t lines = 0;
     for (const char c : bytes) {
-        lines += c == '\r' ? 1 : 0;
+        lines += c == '\r' || c == '\n' ? 1 : 0;
     }
     std::size_t count = 0;
     while (!answers.empty()) {

@@ -283,7 +283,7 @@ const auto kOptions = std::to_array<Option>({
          return std::nullopt;
      }},
     {"pjlink", "A=[HOST:]PORT,...",
-     "serve projector A (1 to 4, or single) as a PJLink projector, as 1=4352,2=4353",
+     "serve projector A (1 to 4, or single) over PJLink, as 1=4352,2=4353",
      [](LineConfig& c, std::string_view v) -> Error {
          constexpr std::string_view kWanted =
              "ADDRESS=[HOST:]PORT items, as 1=4352,2=192.168.10.5:4352 (ADDRESS 1 to 4, or "
@@ -314,8 +314,7 @@ const auto kOptions = std::to_array<Option>({
          c.pjlink = std::move(endpoints);
          return std::nullopt;
      }},
-    {"pjlink_password_file", "FILE",
-     "PJLink clients authenticate with the first line of FILE (no authentication)",
+    {"pjlink_password_file", "FILE", "PJLink clients authenticate with its first line (none)",
      [](LineConfig& c, std::string_view v) { return setPath(c.pjlinkPasswordFile, v); }},
 });
 

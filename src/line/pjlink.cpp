@@ -496,11 +496,14 @@ void Session::take(std::string_view bytes, std::int64_t nowMs) {
         if (closed_) {
             return;
         }
-        if (c == '\r') {
+        // A line feed ends a line too (a hand typing into nc), but not right after a carriage
+        // return: a tool that ends its lines with both sends one line each time.
+        const bool afterCr = std::exchange(afterCr_, c == '\r');
+        if (c == '\r' || (c == '\n' && !afterCr)) {
             line(partial_, std::exchange(overlong_, false));
             partial_.clear();
         } else if (c == '\n') {
-            continue;  // a tool that ends its lines with CR LF
+            continue;
         } else if (partial_.size() + 1 < kLongestLine + (authenticated_ ? 0 : 32)) {
             partial_ += c;
         } else {

@@ -150,6 +150,7 @@ class Session {
     bool closed_ = false;
     std::string partial_;
     bool overlong_ = false;
+    bool afterCr_ = false;
     std::deque<Waiting> waiting_;
     bool busy_ = false;  // the front's request is being carried out
     std::shared_ptr<bool> alive_;

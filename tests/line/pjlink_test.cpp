@@ -224,7 +224,7 @@ TEST(PjlinkSession, AnswersInOrderAndSurvivesBadLines) {
     // In pieces, pipelined: the quick answers wait for the one in progress.
     c.session.take("%1POWR ?\r%1SV", 1);
     c.session.take("OL 1\r" + std::string("%1NAME ") + std::string(300, 'x') + "\r", 2);
-    c.session.take("garbage\r%1POWR\r%1CLSS ?\r\n", 3);
+    c.session.take("garbage\r%1POWR\n%1CLSS ?\r\n", 3);
     ASSERT_EQ(c.held.size(), 1u);
     EXPECT_EQ(c.written, "PJLINK 0\r");
     for (const auto& [request, result] : {std::pair{Request{'1', "POWR", "?"}, "1"},
