@@ -510,7 +510,10 @@ int main(int argc, char** argv) {
         std::snprintf(name, sizeof name, "room%03d", i + 1);
         room->names = {bridge.prefix, name};
         room->qos = options.qos;
-        room->discovery = pj::line::discoveryConfigs(room->names, kAddress);
+        room->discovery = pj::line::lineConfigs(room->names, {});
+        for (auto& config : pj::line::projectorConfigs(room->names, {}, {kAddress, "", ""})) {
+            room->discovery.push_back(std::move(config));
+        }
         room->polled();
         room->connection = std::make_unique<Connection>(
             "pjline-" + std::string(name), options.port, options.keepalive,

@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/control_id.h"
 #include "app/form.h"
-#include "app/timer.h"
+#include "core/control_id.h"
+#include "core/timer.h"
 #include "qtio/qt_clock.h"
 #include "qtio/qt_serial_control.h"
 #include "qtio/qt_timer.h"

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <functional>
 
-#include "app/timer.h"
+#include "core/timer.h"
 
 namespace pj::bench {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "link/echo.h"
+#include "protocol/echo.h"
 #include "protocol/frame.h"
 #include "status/decode.h"
 #include "status/queries.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "link/echo.h"
+#include "protocol/echo.h"
 
 namespace {
 

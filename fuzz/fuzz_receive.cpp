@@ -15,10 +15,10 @@
 
 #include "app/form.h"
 #include "fuzz_support.h"
-#include "link/echo.h"
-#include "panel/hold.h"
 #include "protocol/catalogue.h"
+#include "protocol/echo.h"
 #include "protocol/frame.h"
+#include "protocol/hold.h"
 #include "status/decode.h"
 #include "status/queries.h"
 #include "support/fakes.h"

@@ -5,19 +5,19 @@
 #include <string>
 #include <string_view>
 
-#include "app/clock.h"
-#include "app/form_events.h"
-#include "app/form_observer.h"
-#include "app/timer.h"
-#include "app/window.h"
+#include "core/clock.h"
+#include "core/form_events.h"
+#include "core/form_observer.h"
+#include "core/timer.h"
+#include "core/window.h"
 #include "link/line_pacer.h"
-#include "link/port_panel.h"
 #include "link/serial_control.h"
-#include "link/transaction.h"
 #include "panel/expanded_view.h"
 #include "panel/manual_entry.h"
+#include "panel/one_shot.h"
+#include "panel/port_panel.h"
 #include "panel/repeater.h"
-#include "protocol/one_shot.h"
+#include "panel/transaction.h"
 
 namespace pj {
 

@@ -12,8 +12,9 @@ namespace pj {
 // shows, over the line parts of one stack. `Line` gives them as members: `serial` (a
 // SerialControl with setDevice(port, name)), `timers` (the core's timers, all()) and `clock`,
 // and whatever they run on, constructed before them. Each stack names its own: HeadlessPanel
-// on Qt (qtio/headless_panel.h), posix::HeadlessRig on the event loop (posix/headless_rig.h).
-// The command line, the end-to-end tests, the soak and the timing program run the core so.
+// on Qt (qtio/headless_panel.h), posix::HeadlessRig on the event loop (in the tests,
+// line/posix_rig.h). The command line, the end-to-end tests, the soak and the timing program run
+// the core so.
 template <class Line>
 struct HeadlessRig : Line {
     // Port 1 is `device`; then start-up, as the window's Load.

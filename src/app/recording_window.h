@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/window.h"
+#include "core/window.h"
 
 namespace pj {
 

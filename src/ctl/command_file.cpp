@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "panel/manual_entry.h"
+#include "protocol/frame.h"
 
 namespace pj::ctl {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/commands.h"
+#include "projector/commands.h"
 
 namespace pj::ctl {
 

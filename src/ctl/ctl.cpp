@@ -13,10 +13,10 @@
 #include "ctl/on_line.h"
 #include "ctl/output.h"
 #include "ctl/session.h"
-#include "link/echo.h"
 #include "link/serial_ports.h"
-#include "link/transaction.h"
-#include "protocol/commands.h"
+#include "projector/commands.h"
+#include "protocol/echo.h"
+#include "protocol/reply.h"
 
 namespace pj::ctl {
 

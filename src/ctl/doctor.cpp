@@ -20,6 +20,7 @@
 #include <map>
 #include <ostream>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -337,8 +338,10 @@ TryEnd tryOnce(const std::string& port, int baud, const AddressOption& address, 
 // The status query at each speed and address. Gives false when a signal ended it.
 bool probe(Findings& findings, const ExamineWatch& watch) {
     // A device server may turn away a connection that comes while it still holds the one
-    // just closed: a network port is given another chance or two.
-    const int attempts = findings.network ? 3 : 1;
+    // just closed, and a busy one takes a while to let it go: a network port is given more
+    // chances, each after a longer pause.
+    constexpr std::array kNetworkRetryPausesMs{100, 400, 1600};
+    const std::size_t attempts = findings.network ? 1 + kNetworkRetryPausesMs.size() : 1;
     for (const int baud : kSpeeds) {
         for (const AddressOption& address : kAddressOptions) {
             if (address.name == "all") {
@@ -346,7 +349,12 @@ bool probe(Findings& findings, const ExamineWatch& watch) {
             }
             ProbeTry done;
             TryEnd end = TryEnd::PortLost;
-            for (int attempt = 0; attempt < attempts && end == TryEnd::PortLost; ++attempt) {
+            for (std::size_t attempt = 0; attempt < attempts && end == TryEnd::PortLost;
+                 ++attempt) {
+                if (attempt > 0) {
+                    std::this_thread::sleep_for(
+                        std::chrono::milliseconds(kNetworkRetryPausesMs[attempt - 1]));
+                }
                 end = tryOnce(findings.port, baud, address, done, findings.reason);
             }
             if (end == TryEnd::Interrupted) {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/commands.h"
+#include "projector/commands.h"
 #include "protocol/frame.h"
 #include "status/queries.h"
 

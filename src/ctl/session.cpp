@@ -3,9 +3,10 @@
 
 #include <algorithm>
 
-#include "link/port_panel.h"
+#include "link/line_settings.h"
 #include "posix/local_socket_transport.h"
 #include "posix/tcp_transport.h"
+#include "protocol/reply.h"
 
 namespace pj::ctl {
 

@@ -10,15 +10,15 @@
 #include <string>
 #include <string_view>
 
-#include "app/form_observer.h"
+#include "core/form_observer.h"
 #include "ctl/options.h"
 #include "link/line_log.h"
-#include "link/line_session.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
 #include "posix/monotonic_clock.h"
 #include "posix/posix_serial_control.h"
 #include "posix/signal_watch.h"
+#include "projector/line_session.h"
 
 namespace pj::ctl {
 

@@ -124,6 +124,41 @@ Error setCount(std::size_t& field, std::string_view value) {
     return std::nullopt;
 }
 
+// "TEXT" for every projector, or "P:TEXT;P:TEXT" by address.
+Error setByProjector(std::map<int, std::string>& field, std::string_view value) {
+    constexpr std::string_view kWhat =
+        "TEXT for every projector, or ADDRESS:TEXT;... (addresses 0 to 4, texts of at most 64 "
+        "printable characters)";
+    std::map<int, std::string> by;
+    const bool perAddress = value.size() > 1 && value[1] == ':';
+    std::stringstream in{std::string(value)};
+    for (std::string item; std::getline(in, item, ';');) {
+        int address = kEveryProjector;
+        std::string text = trim(item);
+        if (perAddress) {
+            const auto n =
+                text.size() > 1 && text[1] == ':' ? number(text.substr(0, 1), 0, 4) : std::nullopt;
+            if (!n || by.contains(static_cast<int>(*n))) {
+                return std::string(kWhat);
+            }
+            address = static_cast<int>(*n);
+            text = trim(text.substr(2));
+        }
+        const bool ok =
+            !text.empty() && text.size() <= 64 &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c < 127; });
+        if (!ok || (!perAddress && !by.empty())) {
+            return std::string(kWhat);
+        }
+        by[address] = text;
+    }
+    if (by.empty()) {
+        return std::string(kWhat);
+    }
+    field = std::move(by);
+    return std::nullopt;
+}
+
 struct Option {
     std::string_view key;  // as the file writes it; the command line's is --key, '_' as '-'
     std::string_view argument;
@@ -254,6 +289,30 @@ const auto kOptions = std::to_array<Option>({
          c.mqttRaw = v == "yes";
          return std::nullopt;
      }},
+    {"mqtt_discovery", "yes|no", "publish Home Assistant discovery configs (yes)",
+     [](LineConfig& c, std::string_view v) -> Error {
+         if (v != "yes" && v != "no") {
+             return "yes or no";
+         }
+         c.mqttDiscovery = v == "yes";
+         return std::nullopt;
+     }},
+    {"mqtt_discovery_prefix", "PREFIX", "Home Assistant's discovery prefix (homeassistant)",
+     [](LineConfig& c, std::string_view v) -> Error {
+         const bool ok = !v.empty() && v.front() != '/' && v.back() != '/' &&
+                         std::all_of(v.begin(), v.end(), [](char ch) {
+                             return ch > ' ' && ch < 127 && ch != '+' && ch != '#';
+                         });
+         if (!ok) {
+             return "printable, without spaces, '+', '#' or a '/' at either end";
+         }
+         c.mqttDiscoveryPrefix = std::string(v);
+         return std::nullopt;
+     }},
+    {"mqtt_manufacturer", "TEXT|P:TEXT;...", "the projectors' manufacturer in Home Assistant",
+     [](LineConfig& c, std::string_view v) { return setByProjector(c.mqttManufacturer, v); }},
+    {"mqtt_model", "TEXT|P:TEXT;...", "the projectors' model in Home Assistant",
+     [](LineConfig& c, std::string_view v) { return setByProjector(c.mqttModel, v); }},
     {"projectors", "LIST|none", "their addresses, as 1,2,4 (none: one without an address)",
      [](LineConfig& c, std::string_view v) -> Error {
          std::vector<int> list;

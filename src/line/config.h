@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,7 +74,16 @@ struct LineConfig {
     std::vector<PjlinkEndpoint> pjlink;
     std::string pjlinkPasswordFile;
     std::optional<std::string> pjlinkPassword;  // read from pjlinkPasswordFile
+    // Home Assistant discovery: on or off, its prefix, and the projectors' manufacturer and
+    // model by address (kEveryProjector: every projector without one of its own).
+    bool mqttDiscovery = true;
+    std::string mqttDiscoveryPrefix = "homeassistant";
+    std::map<int, std::string> mqttManufacturer;
+    std::map<int, std::string> mqttModel;
 };
+
+// The key of a text given for every projector in LineConfig::mqttManufacturer and mqttModel.
+constexpr int kEveryProjector = -1;
 
 // What the command line asks for.
 struct Help {};

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,11 +15,17 @@ struct TopicNames {
     std::string name;    // the line's name, "booth"
 
     std::string base() const { return prefix + "/" + name; }
+    // "online" / "offline": the bridge itself.
     std::string status() const { return base() + "/status"; }
-    std::string state(int address) const {
-        return base() + "/" + std::to_string(address) + "/state";
-    }
-    std::string set(int address) const { return base() + "/" + std::to_string(address) + "/set"; }
+    // "up" / "down": whether the line's device is open.
+    std::string line() const { return base() + "/line"; }
+    std::string projector(int address) const { return base() + "/" + std::to_string(address); }
+    std::string state(int address) const { return projector(address) + "/state"; }
+    std::string set(int address) const { return projector(address) + "/set"; }
+    // "online" / "offline": whether the projector answered its last poll.
+    std::string availability(int address) const { return projector(address) + "/availability"; }
+    // What became of the last command from the broker.
+    std::string result(int address) const { return projector(address) + "/result"; }
 };
 
 // One retained message.
@@ -26,16 +34,48 @@ struct RetainedMessage {
     std::string payload;
 };
 
-// The Home Assistant discovery configs of the projector at `address`, one per entity of the
-// entity table: a switch for the power (its state read from the state JSON's "power",
-// commanded "ON"/"OFF" on PREFIX/NAME/P/set), sensors for the operating state, input, lamp
-// hours (h), lamp mode, the four temperatures (°C) and the signal, and binary sensors for
-// each lamp lit and for video and audio mute (unknown while the state JSON has null). Each is
-// published retained on homeassistant/<component>/<node>/p<P>_<object>/config, where <node>
-// is PREFIX_NAME with every character but letters, digits, '_' and '-' made '_'; its
-// unique_id is <node>_p<P>_<object>, its device "<node>_p<P>", named "NAME projector P"
-// ("NAME projector" for the projector without an address), and all go unavailable with
-// PREFIX/NAME/status.
-std::vector<RetainedMessage> discoveryConfigs(const TopicNames& names, int address);
+// What Home Assistant is told of the line and its projectors.
+struct DiscoveryOptions {
+    std::string prefix = "homeassistant";  // Home Assistant's discovery prefix
+    std::string swVersion;                 // pjline's version, shown as the software version
+};
+
+// A projector as its device block shows it; empty texts are left out.
+struct ProjectorDevice {
+    int address = 0;
+    std::string manufacturer;
+    std::string model;
+};
+
+// The node id of a line: "<prefix>__<name>", each written with letters, digits and '-' as
+// they are and every other byte as '_' and its two hex digits, so that two different
+// prefix and name pairs never give the same node (Home Assistant takes only [A-Za-z0-9_-]).
+std::string nodeId(const TopicNames& names);
+
+// The discovery configs of the line's own device: a connectivity binary sensor of the line.
+std::vector<RetainedMessage> lineConfigs(const TopicNames& names, const DiscoveryOptions& options);
+
+// The discovery configs of one projector, one per row of the entity table (see discovery.cpp
+// and the README), each on <discovery prefix>/<component>/<node>/p<P>_<object>/config.
+// Every entity is available while the bridge is online and the projector answered its last
+// poll (availability_mode all); a text or enum sensor also while its field is known. The
+// device is "NAME projector P" ("NAME projector" at address 0), via the line's device.
+std::vector<RetainedMessage> projectorConfigs(const TopicNames& names,
+                                              const DiscoveryOptions& options,
+                                              const ProjectorDevice& device);
+
+// Every config topic the bridge publishes for these projectors, the line's included.
+std::vector<std::string> configTopics(const TopicNames& names, const DiscoveryOptions& options,
+                                      std::span<const int> addresses);
+
+// The node id earlier versions of pjline gave the line ("<prefix>_<name>", every character
+// but letters, digits, '_' and '-' made '_'), so that their configs can be removed; nothing
+// when it has "__" in it, as it might then be another line's node id now.
+std::optional<std::string> earlierNodeId(const TopicNames& names);
+
+// Whether `topic` is a discovery config topic of this line's node, or of its earlier node,
+// whatever its projector.
+bool ownConfigTopic(const TopicNames& names, const DiscoveryOptions& options,
+                    std::string_view topic);
 
 }  // namespace pj::line

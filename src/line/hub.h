@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/clock.h"
-#include "app/timer.h"
+#include "core/clock.h"
+#include "core/timer.h"
 #include "line/line_access.h"
 #include "link/line_wire.h"
 

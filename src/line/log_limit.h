@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/clock.h"
+#include "core/clock.h"
 
 namespace pj::line {
 

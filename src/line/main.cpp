@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,20 @@ pj::line::MqttSettings mqttSettings(const pj::line::LineConfig& config) {
     mqtt.certFile = config.mqttCertFile;
     mqtt.keyFile = config.mqttKeyFile;
     mqtt.rawCommands = config.mqttRaw;
+    mqtt.discovery = config.mqttDiscovery;
+    mqtt.discoveryPrefix = config.mqttDiscoveryPrefix;
+    mqtt.swVersion = PJ_VERSION;
+    for (const int address : mqtt.projectors) {
+        const auto pick = [address](const std::map<int, std::string>& by) {
+            auto found = by.find(address);
+            if (found == by.end()) {
+                found = by.find(pj::line::kEveryProjector);
+            }
+            return found == by.end() ? std::string() : found->second;
+        };
+        mqtt.manufacturers[address] = pick(config.mqttManufacturer);
+        mqtt.models[address] = pick(config.mqttModel);
+    }
     return mqtt;
 }
 

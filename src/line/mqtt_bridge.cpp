@@ -15,8 +15,8 @@
 #include <cstring>
 #include <utility>
 
-#include "link/transaction.h"
-#include "protocol/commands.h"
+#include "projector/commands.h"
+#include "protocol/reply.h"
 
 namespace pj::line {
 
@@ -76,6 +76,30 @@ std::optional<std::string> namedCommand(std::string_view payload) {
     return std::nullopt;
 }
 
+std::string commandResult(std::string_view command, const std::optional<std::string>& answer) {
+    if (!answer) {
+        return "no reply";
+    }
+    std::string_view text = *answer;
+    if (text.ends_with('\x06')) {
+        return "ok";
+    }
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) {
+        text.remove_suffix(1);
+    }
+    const bool query = std::any_of(commands().begin(), commands().end(), [&](const Command& c) {
+        return c.text == command && c.kind == CommandKind::Query;
+    });
+    if (query && !text.empty() && text.front() != '?') {
+        return "ok";
+    }
+    std::string said;
+    for (const char c : text.substr(0, 64)) {
+        said += c >= 0x20 && c <= 0x7E ? c : '.';
+    }
+    return said.empty() ? "no reply" : said;
+}
+
 std::string mqttClientId(std::string_view host, std::string_view name) {
     std::string id = "pjline-";
     for (const char c : host.substr(0, 64)) {
@@ -90,6 +114,7 @@ MqttBridge::MqttBridge(posix::EventLoop& loop, LineAccess& line, MqttSettings se
       settings_(std::move(settings)),
       log_(std::move(log)),
       names_{settings_.prefix, settings_.name},
+      discovery_{settings_.discoveryPrefix, settings_.swVersion},
       misc_(loop),
       reconnect_(loop),
       reconnectWaitMs_(settings_.reconnectFirstMs),
@@ -100,6 +125,7 @@ MqttBridge::MqttBridge(posix::EventLoop& loop, LineAccess& line, MqttSettings se
         if (client_ != nullptr && mosquitto_socket(client_) >= 0) {
             mosquitto_loop_misc(client_);
         }
+        watchLine();
         sync();
     });
     reconnect_.setOnTimer([this] {
@@ -136,8 +162,10 @@ bool MqttBridge::start() {
         say("mqtt: no broker given");
         return false;
     }
-    if (!topicPrefix(settings_.prefix) || !topicLevel(settings_.name)) {
-        say("mqtt: the prefix \"" + settings_.prefix + "\" or the name \"" + settings_.name +
+    if (!topicPrefix(settings_.prefix) || !topicLevel(settings_.name) ||
+        !topicPrefix(settings_.discoveryPrefix)) {
+        say("mqtt: the prefix \"" + settings_.prefix + "\", the name \"" + settings_.name +
+            "\" or the discovery prefix \"" + settings_.discoveryPrefix +
             "\" cannot be part of a topic");
         return false;
     }
@@ -328,13 +356,75 @@ void MqttBridge::connectionUp() {
     mosquitto_subscribe_v5(client_, nullptr, commands.c_str(), kQos,
                            MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
     publish(names_.status(), "online");
-    for (const int address : settings_.projectors) {
-        for (const RetainedMessage& config : discoveryConfigs(names_, address)) {
-            publish(config.topic, config.payload);
+    lineUp_.reset();
+    watchLine();
+    if (settings_.discovery) {
+        publishConfigs();
+        // Home Assistant's birth message, and this node's configs the broker keeps: those of
+        // projectors no longer configured, and those under the node id of earlier versions,
+        // are removed as they arrive.
+        const std::string birth = discovery_.prefix + "/status";
+        const std::string configs = discovery_.prefix + "/+/" + nodeId(names_) + "/+/config";
+        mosquitto_subscribe_v5(client_, nullptr, birth.c_str(), kQos, 0, nullptr);
+        mosquitto_subscribe_v5(client_, nullptr, configs.c_str(), kQos, 0, nullptr);
+        if (const auto earlier = earlierNodeId(names_)) {
+            const std::string old = discovery_.prefix + "/+/" + *earlier + "/+/config";
+            mosquitto_subscribe_v5(client_, nullptr, old.c_str(), kQos, 0, nullptr);
         }
     }
     for (const auto& [address, json] : states_) {
         publish(names_.state(address), json);
+        publish(names_.availability(address), responding_[address] ? "online" : "offline");
+    }
+}
+
+void MqttBridge::publishConfigs() {
+    for (const RetainedMessage& config : lineConfigs(names_, discovery_)) {
+        publish(config.topic, config.payload);
+    }
+    for (const int address : settings_.projectors) {
+        const auto text = [address](const std::map<int, std::string>& by) {
+            const auto found = by.find(address);
+            return found == by.end() ? std::string() : found->second;
+        };
+        const ProjectorDevice device{address, text(settings_.manufacturers),
+                                     text(settings_.models)};
+        for (const RetainedMessage& config : projectorConfigs(names_, discovery_, device)) {
+            publish(config.topic, config.payload);
+        }
+    }
+    const std::vector<std::string> topics =
+        configTopics(names_, discovery_, std::span<const int>(settings_.projectors));
+    ownConfigs_ = {topics.begin(), topics.end()};
+}
+
+void MqttBridge::discoveryMessage(std::string_view topic, std::string_view payload, bool retained) {
+    if (topic == discovery_.prefix + "/status") {
+        // A birth message kept on the broker comes with every connection, which publishes
+        // the configs anyway: only a live one is Home Assistant starting.
+        if (payload == "online" && !retained) {
+            say("mqtt: Home Assistant is online; its configs published again");
+            publishConfigs();
+        }
+        return;
+    }
+    if (!payload.empty() && ownConfigTopic(names_, discovery_, topic) &&
+        !ownConfigs_.contains(std::string(topic))) {
+        say("mqtt: removing " + std::string(topic) +
+            " (a projector no longer configured, or an earlier version's)");
+        publish(std::string(topic), "");
+    }
+}
+
+// The line's state on the broker follows the device: checked every second.
+void MqttBridge::watchLine() {
+    if (!connected_) {
+        return;
+    }
+    const bool up = line_.lineUp();
+    if (lineUp_ != up) {
+        lineUp_ = up;
+        publish(names_.line(), up ? "up" : "down");
     }
 }
 
@@ -351,7 +441,18 @@ void MqttBridge::onDisconnect(mosquitto* /*client*/, void* self, int rc) {
 }
 
 void MqttBridge::onMessage(mosquitto* /*client*/, void* self, const mosquitto_message* message) {
-    static_cast<MqttBridge*>(self)->command(*message);
+    auto* bridge = static_cast<MqttBridge*>(self);
+    const std::string_view topic = message->topic;
+    const bool command = topic.starts_with(bridge->names_.base() + "/") && topic.ends_with("/set");
+    if (!command && bridge->settings_.discovery) {
+        bridge->discoveryMessage(
+            topic,
+            std::string_view(static_cast<const char*>(message->payload),
+                             static_cast<std::size_t>(std::max(0, message->payloadlen))),
+            message->retain);
+        return;
+    }
+    bridge->command(*message);
 }
 
 void MqttBridge::command(const mosquitto_message& message) {
@@ -377,10 +478,13 @@ void MqttBridge::command(const mosquitto_message& message) {
     const std::string where = "mqtt: projector " + std::to_string(address) + ": ";
     if (message.retain) {
         say(where + "refused a retained command (a command is never kept on the broker)");
+        result(address, "refused retained");
         return;
     }
     const std::optional<std::string> named = commandOf(payload, where);
     if (!named) {
+        result(address, settings_.rawCommands ? "refused not 1..1024 printable characters"
+                                              : "refused not a named command");
         return;
     }
     const std::string command = *named;
@@ -392,6 +496,7 @@ void MqttBridge::command(const mosquitto_message& message) {
             say(where + "refusing commands: " + std::to_string(waiting) +
                 " are waiting for the line already");
         }
+        result(address, "refused busy");
         return;
     }
     refusing_[address] = false;
@@ -404,7 +509,9 @@ void MqttBridge::command(const mosquitto_message& message) {
                 return;
             }
             --waiting_[address];
-            say(where + command + (answer ? ": sent, answered" : ": sent, no reply line came"));
+            const std::string said = commandResult(command, answer);
+            say(where + command + ": " + said);
+            result(address, said);
             if (poller_) {
                 poller_->pollSoon(address);
             }
@@ -433,14 +540,27 @@ std::optional<std::string> MqttBridge::commandOf(std::string_view payload,
 void MqttBridge::statePolled(int address, const ProjectorState& state) {
     std::string json = stateJson(state);
     states_[address] = json;
+    const auto before = responding_.find(address);
+    const bool changed = before == responding_.end() || before->second != state.responding;
+    responding_[address] = state.responding;
     if (connected_) {
         publish(names_.state(address), json);
+        if (changed) {
+            publish(names_.availability(address), state.responding ? "online" : "offline");
+        }
     }
 }
 
-void MqttBridge::publish(const std::string& topic, const std::string& payload) {
-    const int rc = mosquitto_publish(client_, nullptr, topic.c_str(),
-                                     static_cast<int>(payload.size()), payload.data(), kQos, true);
+void MqttBridge::result(int address, std::string_view text) {
+    if (connected_) {
+        publish(names_.result(address), std::string(text), false);
+    }
+}
+
+void MqttBridge::publish(const std::string& topic, const std::string& payload, bool retain) {
+    const int rc =
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                          payload.data(), kQos, retain);
     if (rc != MOSQ_ERR_SUCCESS) {
         say("mqtt: cannot publish " + topic + ": " + describe(rc));
     }

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,12 +52,23 @@ struct MqttSettings {
     std::uint32_t maxPacketBytes = 16 * 1024;
     // The connection's client id: "pjline-HOST-NAME" when empty.
     std::string clientId;
+    // Home Assistant discovery: whether it is published, under which prefix, and what the
+    // devices say of themselves (manufacturer and model by address; empty: left out).
+    bool discovery = true;
+    std::string discoveryPrefix = "homeassistant";
+    std::map<int, std::string> manufacturers;
+    std::map<int, std::string> models;
+    std::string swVersion;
 };
 
 // The command text a payload names, when it names one: "ON" and "OFF" for the power switch,
 // or a command by its name ("input.1").
 // Every named command is taken; other text only when raw commands are on.
 std::optional<std::string> namedCommand(std::string_view payload);
+
+// What became of a command sent to a projector, as its result topic says: "ok" for an
+// acknowledgement (or a query's reply), "no reply", or the answer itself, printable ("?").
+std::string commandResult(std::string_view command, const std::optional<std::string>& answer);
 
 // The client id of a line's bridge: its host's name and its line's, so that two lines, or
 // the same line's name on two hosts, never take each other's session on the broker.
@@ -68,10 +80,13 @@ std::string mqttClientId(std::string_view host, std::string_view name);
 // Topics, where P is a projector's address (0 for the one without an address):
 //   PREFIX/NAME/status   "online", retained, on every connection; the will, and the bridge's
 //                        going away, leave "offline".
+//   PREFIX/NAME/line     "up" / "down", retained: whether the line's device is open.
 //   PREFIX/NAME/P/state  retained JSON of the projector's state (see stateJson), published
-//                        when it changes and the first time.
+//                        when it changes, the first time, and after each command.
+//   PREFIX/NAME/P/availability   "online" / "offline", retained: whether the projector
+//                        answered its last poll (a line that is down answers nothing).
 //   PREFIX/NAME/P/set    "ON" / "OFF" switch the projector's power on / off; a command name
-//                        ("input.1", see protocol/commands.h) sends its command; with raw
+//                        ("input.1", see projector/commands.h) sends its command; with raw
 //                        commands on, any other payload of printable ASCII, 1..1024
 //                        characters, is sent as the command text with the projector's
 //                        address. Anything else, retained messages (a command left on the
@@ -80,7 +95,14 @@ std::string mqttClientId(std::string_view host, std::string_view name);
 //                        commands past the few that may wait for one projector are refused
 //                        with a log line (one for a burst of them). After a command the
 //                        projector is polled at once, so its state follows.
-//   homeassistant/<component>/<node>/<object>/config   see discoveryConfigs.
+//   PREFIX/NAME/P/result what became of each command taken from P/set, not retained: "ok",
+//                        "refused " and the reason, "no reply", or the projector's own answer
+//                        when it was neither an acknowledgement nor a query's reply ("?").
+//   DISCOVERY/<component>/<node>/<object>/config   see projectorConfigs and lineConfigs;
+//                        when discovery is on. Configs of this node that the broker keeps
+//                        for projectors no longer configured are removed (empty retained),
+//                        and DISCOVERY/status "online" (Home Assistant starting) has the
+//                        configs published again.
 // After every (re)connection "online", the discovery configs and the last states are
 // published again, since a broker that restarted may have lost its retained messages.
 //
@@ -123,7 +145,11 @@ class MqttBridge {
     // The single place a payload becomes a command: a named one, or raw text when allowed.
     std::optional<std::string> commandOf(std::string_view payload, const std::string& where);
     void statePolled(int address, const ProjectorState& state);
-    void publish(const std::string& topic, const std::string& payload);
+    void publishConfigs();
+    void discoveryMessage(std::string_view topic, std::string_view payload, bool retained);
+    void result(int address, std::string_view text);
+    void watchLine();
+    void publish(const std::string& topic, const std::string& payload, bool retain = true);
     void say(std::string_view line) const;
 
     posix::EventLoop& loop_;
@@ -131,6 +157,9 @@ class MqttBridge {
     MqttSettings settings_;
     Log log_;
     TopicNames names_;
+    DiscoveryOptions discovery_;
+    std::set<std::string> ownConfigs_;  // the config topics published, to tell the others
+    std::optional<bool> lineUp_;        // as last published
 
     mosquitto* client_ = nullptr;
     int watchedFd_ = -1;
@@ -148,6 +177,7 @@ class MqttBridge {
     posix::LoopTimer pollRetry_;
     std::unique_ptr<Poller> poller_;
     std::map<int, std::string> states_;  // the last state JSON, by address
+    std::map<int, bool> responding_;     // the last availability, by address
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

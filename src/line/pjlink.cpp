@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "protocol/commands.h"
+#include "projector/commands.h"
 #include "status/queries.h"
 #include "status/values.h"
 

@@ -53,6 +53,7 @@ void Poller::pollSoon(int address) {
         return;
     }
     enqueue(address, true);
+    forced_.insert(address);
     step();
 }
 
@@ -100,7 +101,13 @@ void Poller::step() {
         working_ = known_[*current_];
         anyAnswer_ = false;
     }
-    if (!line_.quiet() || !line_.lineUp()) {
+    if (!line_.lineUp()) {
+        // Nothing can answer: the projector is silent this round, as far as anyone can tell.
+        finishProjector();
+        step();
+        return;
+    }
+    if (!line_.quiet()) {
         retryTimer_.setEnabled(true);
         return;
     }
@@ -139,7 +146,8 @@ void Poller::finishProjector() {
     working_.responding = anyAnswer_;
     known_[address] = working_;
     const auto last = published_.find(address);
-    if (last != published_.end() && last->second == working_) {
+    const bool forced = forced_.erase(address) > 0;
+    if (last != published_.end() && last->second == working_ && !forced) {
         return;
     }
     published_[address] = working_;

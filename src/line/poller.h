@@ -7,11 +7,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/timer.h"
+#include "core/timer.h"
 #include "line/line_access.h"
 #include "line/projector_state.h"
 
@@ -24,10 +25,11 @@ std::optional<std::string> projectorFrame(int address, std::string_view command)
 // Gentle polling of the projectors' state: every round (one a `pollSeconds`), each projector
 // in turn is asked the status queries of polledQueries(), one query at a time through
 // LineAccess::transact, the next only once the last one's answer came. A query is sent only
-// while the line is quiet() and lineUp(); otherwise the poller looks again `retryMs` later,
+// while the line is quiet(); otherwise the poller looks again `retryMs` later,
 // queueing nothing meanwhile, so it never stands between an operator's repeating button and
-// the line. Once a projector's queries are through, its state is published if it changed, and
-// the first time.
+// the line. While the line is down, each projector's poll ends at once as not responding,
+// so that it shows unavailable within the round. Once a projector's queries are through, its state
+// is published if it changed, and the first time.
 class Poller {
   public:
     using Publish = std::function<void(int address, const ProjectorState& state)>;
@@ -49,7 +51,8 @@ class Poller {
     // Starts the first round now, then one every pollSeconds.
     void start();
     // Polls the projector at `address` next, ahead of the rest of the round (after a command
-    // to it, so its state follows).
+    // to it, so its state follows), and publishes its state then even if it is unchanged, so
+    // that a selection the projector did not take is shown undone.
     void pollSoon(int address);
     // The last published state of the projector at `address`; nothing before its first.
     const ProjectorState* published(int address) const;
@@ -76,6 +79,7 @@ class Poller {
     bool anyAnswer_ = false;                   // current_ answered a query of this poll
     std::map<int, ProjectorState> known_;      // what the polls found, by address
     std::map<int, ProjectorState> published_;  // what was published, by address
+    std::set<int> forced_;                     // published after their next poll in any case
     // Shared with the queries in flight, so that an answer after the poller is gone is dropped.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/clock.h"
-#include "app/form_observer.h"
+#include "core/clock.h"
+#include "core/form_observer.h"
 
 namespace pj {
 

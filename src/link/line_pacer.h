@@ -6,8 +6,8 @@
 #include <functional>
 #include <string_view>
 
-#include "app/clock.h"
-#include "app/timer.h"
+#include "core/clock.h"
+#include "core/timer.h"
 
 namespace pj {
 

@@ -6,6 +6,10 @@
 
 namespace pj {
 
+// The panel's two speeds, as the serial control takes them.
+inline constexpr std::string_view kSettings19200 = "19200,N,8,1";
+inline constexpr std::string_view kSettings9600 = "9600,N,8,1";
+
 // Line settings in the serial control's text form, e.g. "19200,N,8,1".
 struct LineParams {
     int baud = 0;

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "app/form_events.h"
+#include "core/form_events.h"
 
 namespace pj {
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "app/control_id.h"
-#include "app/window.h"
-#include "link/port_panel.h"
+#include "core/control_id.h"
+#include "core/window.h"
+#include "panel/port_panel.h"
 
 namespace pj {
 

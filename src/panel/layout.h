@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 namespace pj {
 

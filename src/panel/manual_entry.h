@@ -4,13 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/window.h"
-#include "link/transaction.h"
+#include "core/window.h"
+#include "panel/transaction.h"
+#include "protocol/frame.h"
 
 namespace pj {
-
-// The longest text the entry sends; longer text is refused, never cut.
-inline constexpr std::size_t kManualMostLength = 1024;
 
 // Manual command entry: any typed text ("Text1"), sent by "SEND" in the same frame as the
 // buttons use, and emptied by "CLS".

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "panel/repeater.h"
 
-#include "panel/hold.h"
+#include "protocol/hold.h"
 
 namespace pj {
 

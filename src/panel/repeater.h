@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "app/control_id.h"
-#include "app/timer.h"
+#include "core/control_id.h"
+#include "core/timer.h"
 #include "link/line_pacer.h"
-#include "link/transaction.h"
+#include "panel/transaction.h"
 
 namespace pj {
 

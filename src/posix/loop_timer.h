@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/form.h"
-#include "app/timer.h"
+#include "core/timer.h"
 #include "posix/event_loop.h"
 
 namespace pj::posix {
@@ -39,16 +38,6 @@ class LoopTimer final : public Timer {
     bool enabled_ = false;
     EventLoop::TimePoint due_{};
     std::uint64_t serial_;
-};
-
-// The core's timers, each on the loop.
-struct LoopFormTimers {
-    explicit LoopFormTimers(EventLoop& loop)
-        : timer1(loop), timer2(loop), timer3(loop), timer4(loop), pacer(loop), reconnect(loop) {}
-
-    LoopTimer timer1, timer2, timer3, timer4, pacer, reconnect;
-
-    FormTimers all() { return {timer1, timer2, timer3, timer4, pacer, reconnect}; }
 };
 
 }  // namespace pj::posix

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "app/clock.h"
+#include "core/clock.h"
 
 namespace pj::posix {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <optional>
 #include <string_view>
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 namespace pj {
 
@@ -38,7 +38,7 @@ struct CatalogueEntry {
     ControlId control;
     std::string_view caption;
     std::string_view group;
-    std::string_view name;  // the command's name by meaning, "power.on" (see protocol/commands.h)
+    std::string_view name;  // the command's name by meaning, "power.on" (see projector/commands.h)
     std::string_view command;
     SendFamily family;
 };

@@ -2,13 +2,18 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 namespace pj {
 
 inline constexpr char kCarriageReturn = '\r';
+
+// The longest command text the command entry, a command file or a broker may send; longer
+// text is refused, never cut.
+inline constexpr std::size_t kManualMostLength = 1024;
 
 // Every command travels as: address prefix (empty or four characters), the command text,
 // one carriage return. Nothing else: no start character, length or checksum.

@@ -3,7 +3,7 @@
 
 #include <QElapsedTimer>
 
-#include "app/clock.h"
+#include "core/clock.h"
 
 namespace pj {
 

@@ -4,7 +4,7 @@
 #include <QTimer>
 
 #include "app/form.h"
-#include "app/timer.h"
+#include "core/timer.h"
 
 namespace pj {
 

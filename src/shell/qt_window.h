@@ -11,8 +11,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "app/form_events.h"
-#include "app/window.h"
+#include "core/form_events.h"
+#include "core/window.h"
 
 namespace pj {
 

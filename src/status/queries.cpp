@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "link/echo.h"
+#include "protocol/echo.h"
 #include "status/decode.h"
 
 namespace pj {

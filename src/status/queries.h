@@ -21,7 +21,7 @@ using ValueDecoder = StatusValue (*)(std::string_view reply);
 // One status query: the one table of them, for the window's decoding, pjctl's names and
 // pjline's poller.
 struct StatusQuery {
-    std::string_view name;       // by meaning, "status.operating" (see protocol/commands.h)
+    std::string_view name;       // by meaning, "status.operating" (see projector/commands.h)
     std::string_view shortName;  // pjctl's name for it, "status"
     std::string_view command;    // the command text, "CR0"
     StatusDecoder decode;        // the readout's text

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ctl/ctl.h"
-#include "link/transaction.h"
+#include "panel/transaction.h"
 
 namespace pj::ctl {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ctl/ctl.h"
-#include "link/transaction.h"
+#include "panel/transaction.h"
 #include "sim/line_server.h"
 #include "sim/replay.h"
 

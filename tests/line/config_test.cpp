@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,10 @@ TEST(LineConfig, TheCommandLineOverTheFileAndTheDefaultsFromTheLinesName) {
                            "listen = 4001\n"
                            "mqtt = [::1]:1884\n"
                            "projectors = 1,3\n"
-                           "hold = 900\n";
+                           "hold = 900\n"
+                           "mqtt_discovery_prefix = ha\n"
+                           "mqtt_manufacturer = Acme Corp\n"
+                           "mqtt_model = 1:PJ-100; 3:PJ 200\n";
     const Parsed parsed = parse({"--config", path, "--baud=19200", "--poll", "5"});
     ASSERT_TRUE(std::holds_alternative<LineConfig>(parsed)) << errorOf(parsed);
     const auto& c = std::get<LineConfig>(parsed);
@@ -50,6 +54,10 @@ TEST(LineConfig, TheCommandLineOverTheFileAndTheDefaultsFromTheLinesName) {
     EXPECT_EQ(c.hub.holdMs, 900);
     EXPECT_EQ(c.hub.settleMs, 300);
     EXPECT_EQ(c.pollSeconds, 5);
+    EXPECT_TRUE(c.mqttDiscovery);
+    EXPECT_EQ(c.mqttDiscoveryPrefix, "ha");
+    EXPECT_EQ(c.mqttManufacturer, (std::map<int, std::string>{{kEveryProjector, "Acme Corp"}}));
+    EXPECT_EQ(c.mqttModel, (std::map<int, std::string>{{1, "PJ-100"}, {3, "PJ 200"}}));
     std::remove(path.c_str());
 }
 
@@ -103,6 +111,12 @@ TEST(LineConfig, EachBadValueIsRefusedNamingItsOption) {
         {{"--device", "/dev/x", "--projectors", "1", "--pjlink", "1=0.0.0.0:4352"},
          "--pjlink on 0.0.0.0 takes clients"},
         {{"--device", "/dev/x", "--pjlink-password-file", "/dev/zero"}, "/dev/zero: not a"},
+        {{"--device", "/dev/x", "--mqtt-discovery", "off"}, "--mqtt-discovery: yes or no"},
+        {{"--device", "/dev/x", "--mqtt-discovery-prefix", "/ha"}, "--mqtt-discovery-prefix: "},
+        {{"--device", "/dev/x", "--mqtt-model", "1:A;1:B"}, "--mqtt-model: TEXT for every"},
+        {{"--device", "/dev/x", "--mqtt-model", "1:A;B"}, "--mqtt-model: TEXT for every"},
+        {{"--device", "/dev/x", "--mqtt-model", "5:A"}, "--mqtt-model: TEXT for every"},
+        {{"--device", "/dev/x", "--mqtt-manufacturer", "A;B"}, "--mqtt-manufacturer: TEXT for"},
     };
     for (const Case& c : cases) {
         const std::string error = errorOf(parse(c.args));

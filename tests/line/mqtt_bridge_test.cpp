@@ -149,6 +149,23 @@ std::size_t countLog(const std::vector<std::string>& log, std::string_view piece
     }));
 }
 
+TEST(MqttBridge, EachCommandsResultSaysWhatTheProjectorAnswered) {
+    struct Row {
+        const char* command;
+        std::optional<std::string> answer;
+        const char* result;
+    };
+    const Row rows[] = {
+        {"C00", "\x06", "ok"}, {"C00", std::nullopt, "no reply"}, {"C00", "?\r", "?"},
+        {"CR0", "00\r", "ok"},  // a query's reply
+        {"CR0", "?\r", "?"},   {"C00", "\x01\x02\r", ".."},       {"C00", "\r", "no reply"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(commandResult(row.command, row.answer), row.result)
+            << row.command << " " << row.answer.value_or("(none)");
+    }
+}
+
 TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
     EventLoop loop;
     Broker broker;
@@ -172,10 +189,10 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
 
     const std::string state = "pjline/booth/1/state";
     const std::string status = "pjline/booth/status";
-    const std::string power = "homeassistant/switch/pjline_booth/p1_power/config";
+    const std::string power = "homeassistant/switch/pjline__booth/p1_power/config";
     const auto allThere = [&](const Subscriber& sub) {
         return sub.has(status, "online") && sub.find(state) != nullptr &&
-               sub.count("homeassistant/") == 14;
+               sub.count("homeassistant/") == 31;
     };
     {
         Subscriber sub(loop, broker.port());
@@ -201,9 +218,12 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
         ASSERT_TRUE(runUntil(
             loop, [&] { return sub.find(state)->payload.find("cooling") != std::string::npos; }));
         EXPECT_EQ(line.frames.front(), "A001CF VMUTE CLOSE");
-        // A command by its name.
+        const std::string result = "pjline/booth/1/result";
+        EXPECT_TRUE(runUntil(loop, [&] { return sub.has(result, "no reply"); }));
+        // A command by its name, and the poll that follows it through.
+        line.frames.clear();
         publish(broker.port(), "pjline/booth/1/set", {"-m", "input.2"});
-        ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C06"); }));
+        ASSERT_TRUE(runUntil(loop, [&] { return line.sent("A001C06") && line.sent("A001CRA"); }));
 
         // What is not a command is refused, and nothing goes to the line.
         struct Refused {
@@ -224,6 +244,9 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
                 << r.topic << " " << r.extra.back().substr(0, 10);
         }
         EXPECT_TRUE(line.frames.empty());
+        EXPECT_TRUE(runUntil(
+            loop, [&] { return sub.has(result, "refused not 1..1024 printable characters"); }));
+        EXPECT_FALSE(sub.find(result)->retained);
     }
 
     // The broker goes away and comes back empty: the bridge says it all again.
@@ -258,6 +281,31 @@ TEST(MqttBridge, PublishesTakesCommandsAndComesBackAfterTheBrokerRestarts) {
             std::cerr << "  log: " << l << "\n";
         }
     }
+}
+
+TEST(MqttBridge, WithDiscoveryOffNothingIsPublishedForHomeAssistantEvenAtItsBirth) {
+    EventLoop loop;
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    LoopLine line(loop);
+    std::vector<std::string> log;
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    settings.name = "booth";
+    settings.projectors = {1};
+    settings.discovery = false;
+    Subscriber sub(loop, broker.port());
+    MqttBridge bridge(loop, line, settings, [&](std::string_view l) { log.emplace_back(l); });
+    ASSERT_TRUE(bridge.start());
+    ASSERT_TRUE(runUntil(loop, [&] {
+        return sub.has("pjline/booth/1/availability", "online") &&
+               sub.has("pjline/booth/line", "up");
+    }));
+    publish(broker.port(), "homeassistant/status", {"-m", "online"});
+    publish(broker.port(), "pjline/booth/1/set", {"-m", "ON"});
+    ASSERT_TRUE(runUntil(loop, [&] { return sub.has("pjline/booth/1/result", "ok"); }));
+    EXPECT_EQ(sub.count("homeassistant/"), 1U);  // the birth message alone
 }
 
 bool runs(const std::vector<std::string>& argv) {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "line/line_process_support.h"
-#include "posix/headless_rig.h"
+#include "line/posix_rig.h"
 #include "sim/line_server.h"
 #include "support/mosquitto.h"
 
@@ -445,10 +445,30 @@ class Broker {
         }
         return false;
     }
-    void publish(const std::string& topic, const std::string& payload) const {
-        runToEnd({"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t", topic, "-m",
-                  payload},
-                 dir_ + "/pub");
+    // The payloads the subscriber heard on `topic`, in order.
+    std::vector<std::string> payloads(const std::string& topic) const {
+        std::vector<std::string> all;
+        std::istringstream lines(subscriber_->out());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(topic + " ")) {
+                all.push_back(line.substr(topic.size() + 1));
+            }
+        }
+        return all;
+    }
+    // Whether the last payload heard on `topic` is `payload`.
+    bool last(const std::string& topic, const std::string& payload) const {
+        const auto all = payloads(topic);
+        return !all.empty() && all.back() == payload;
+    }
+    void publish(const std::string& topic, const std::string& payload, bool retain = false) const {
+        std::vector<std::string> argv{
+            "mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t",
+            topic,           "-m", payload};
+        if (retain) {
+            argv.push_back("-r");
+        }
+        runToEnd(argv, dir_ + "/pub");
     }
 
     const int port = broker_.port();
@@ -466,7 +486,7 @@ TEST_F(PjlineOnLine, TheProjectorIsOnTheBrokerPolledOnlyWhileNoButtonIsHeldAndTa
         {"--mqtt", "127.0.0.1:" + std::to_string(broker.port), "--poll", "1", "--quiet", "1000"});
     const std::string status = "pjline/test/status";
     const std::string state = "pjline/test/0/state";
-    const std::string power = "homeassistant/switch/pjline_test/p0_power/config";
+    const std::string power = "homeassistant/switch/pjline__test/p0_power/config";
     ASSERT_TRUE(waitFor([&] {
         return broker.heard(status, "online") && broker.heard(power, "\"command_topic\"") &&
                broker.heard(state, "\"power\":\"on\"");
@@ -495,6 +515,112 @@ TEST_F(PjlineOnLine, TheProjectorIsOnTheBrokerPolledOnlyWhileNoButtonIsHeldAndTa
         return broker.heard(status, "online") && broker.heard(power, "\"command_topic\"") &&
                broker.heard(state, "\"power\":\"off\"");
     })) << server->err();
+}
+
+// Two projectors on a simulated line, pjline between them and a broker, watched as Home
+// Assistant sees them.
+class PjlineInHomeAssistant : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        ASSERT_FALSE(sim.start());
+    }
+    void TearDown() override {
+        server.reset();
+        sim.stop();
+        std::filesystem::remove_all(dir);
+    }
+    void startServer() {
+        server = std::make_unique<Process>(
+            std::vector<std::string>{
+                PJ_LINE_BIN, "--device", dir + "/tty", "--socket", dir + "/line.sock", "--name",
+                "test", "--projectors", "1,2", "--poll", "1", "--mqtt",
+                "127.0.0.1:" + std::to_string(broker.port), "--mqtt-raw", "yes",
+                "--mqtt-manufacturer", "Acme", "--mqtt-model", "1:PJ-100;2:PJ-200"},
+            dir + "/pjline");
+        ASSERT_TRUE(server->started());
+    }
+    bool silent(std::size_t index, bool on) {
+        return sim.withProjector(index,
+                                 [on](sim::Projector& p) { return p.settings().silent = on; });
+    }
+
+    static sim::LineOptions simOptions() {
+        sim::LineOptions o;
+        o.link = dir_() + "/tty";
+        return o;
+    }
+    static std::string dir_() {
+        return ::testing::TempDir() + "pjline-ha-" + std::to_string(::getpid());
+    }
+
+    const std::string dir = dir_();
+    sim::LineServer sim{simOptions(), sim::Bus::withAddresses({1, 2}, sim::ProjectorSettings{})};
+    Broker broker{dir};
+    std::unique_ptr<Process> server;
+};
+
+TEST_F(PjlineInHomeAssistant, AvailabilitySelectsResultsBirthAndRemovalAsHomeAssistantSeesThem) {
+    broker.start();
+    // A config left on the broker by a projector 3 that is no longer configured.
+    const std::string ghost = "homeassistant/switch/pjline__test/p3_power/config";
+    broker.publish(ghost, R"({"name":"Power"})", true);
+    // And one an earlier version left under the node id it gave the line.
+    const std::string earlier = "homeassistant/sensor/pjline_test/p1_input/config";
+    broker.publish(earlier, R"({"name":"Input"})", true);
+    startServer();
+    const std::string available1 = "pjline/test/1/availability";
+    const std::string available2 = "pjline/test/2/availability";
+    const std::string power1 = "homeassistant/switch/pjline__test/p1_power/config";
+    ASSERT_TRUE(waitFor([&] {
+        return broker.last("pjline/test/status", "online") && broker.last(available1, "online") &&
+               broker.last(available2, "online") && broker.last("pjline/test/line", "up") &&
+               broker.heard(power1, R"("model":"PJ-100")");
+    })) << server->err();
+    EXPECT_TRUE(broker.heard("homeassistant/select/pjline__test/p2_input/config",
+                             R"("manufacturer":"Acme")"));
+    // The ghost's config is removed: an empty retained message.
+    EXPECT_TRUE(waitFor([&] { return broker.last(ghost, "") && broker.last(earlier, ""); }))
+        << server->err();
+
+    // The input select's command reaches projector 1; the state follows, and so does the
+    // result of each command.
+    const std::string result1 = "pjline/test/1/result";
+    broker.publish("pjline/test/1/set", "input.2");
+    EXPECT_TRUE(waitFor([&] {
+        return broker.last(result1, "ok") && broker.heard("pjline/test/1/state", R"("input":2)");
+    })) << server->err();
+    EXPECT_EQ(sim.withProjector(0, [](sim::Projector& p) { return p.state().input; }), 2);
+    broker.publish("pjline/test/1/set", "ZZZ");
+    EXPECT_TRUE(waitFor([&] { return broker.last(result1, "?"); })) << server->err();
+    broker.publish("pjline/test/1/set", "power.on", true);
+    EXPECT_TRUE(waitFor([&] { return broker.last(result1, "refused retained"); }));
+    broker.publish("pjline/test/1/set", "", true);  // the retained command cleared
+
+    // Projector 2 goes silent, then answers again; projector 1 stays available throughout.
+    silent(1, true);
+    EXPECT_TRUE(waitFor([&] { return broker.last(available2, "offline"); })) << server->err();
+    EXPECT_TRUE(broker.last(available1, "online"));
+    silent(1, false);
+    EXPECT_TRUE(waitFor([&] { return broker.last(available2, "online"); })) << server->err();
+
+    // The line is pulled, and comes back.
+    sim.stop();
+    EXPECT_TRUE(waitFor([&] {
+        return broker.last(available1, "offline") && broker.last(available2, "offline") &&
+               broker.last("pjline/test/line", "down");
+    })) << server->err();
+    ASSERT_FALSE(sim.start());
+    EXPECT_TRUE(waitFor([&] {
+        return broker.last(available1, "online") && broker.last(available2, "online") &&
+               broker.last("pjline/test/line", "up");
+    })) << server->err();
+
+    // Home Assistant's birth message has every config published again.
+    const std::size_t before = broker.payloads(power1).size();
+    broker.publish("homeassistant/status", "online");
+    EXPECT_TRUE(waitFor([&] { return broker.payloads(power1).size() > before; })) << server->err();
 }
 
 }  // namespace

@@ -89,41 +89,52 @@ TEST(Poller, AsksEachProjectorTheQueriesInOrderOneAtATimeEveryRound) {
     }
 }
 
-TEST(Poller, SendsNothingWhileTheLineIsBusyOrDownAndGoesOnOnceItIsFree) {
-    struct Row {
-        const char* name;
-        bool quiet;
-        bool up;
-    };
-    const Row rows[] = {{"an operator's button repeats", false, true},
-                        {"the line's device is gone", true, false},
-                        {"both", false, false}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        PollRig rig({1});
-        rig.line.quietNow = row.quiet;
-        rig.line.up = row.up;
-        rig.poller->start();
-        rig.clock.advance(95'000);  // three rounds due
-        EXPECT_TRUE(rig.line.frames.empty());
-        rig.line.quietNow = true;
-        rig.line.up = true;
-        rig.clock.advance(1'000);
-        EXPECT_EQ(rig.line.frames, std::vector<std::string>{"A001CR0"});
+TEST(Poller, SendsNothingWhileAnOperatorsButtonRepeatsAndGoesOnOnceTheLineIsFree) {
+    PollRig rig({1});
+    rig.line.quietNow = false;
+    rig.poller->start();
+    rig.clock.advance(95'000);  // three rounds due
+    EXPECT_TRUE(rig.line.frames.empty());
+    rig.line.quietNow = true;
+    rig.clock.advance(1'000);
+    EXPECT_EQ(rig.line.frames, std::vector<std::string>{"A001CR0"});
 
-        // Busy again in the middle of the projector's queries: it waits where it was.
-        rig.clock.advance(40);
-        ASSERT_EQ(rig.line.frames.size(), 2u);
-        rig.line.quietNow = row.quiet;
-        rig.line.up = row.up;
-        rig.clock.advance(10'000);
-        EXPECT_EQ(rig.line.frames.size(), 2u);
-        rig.line.quietNow = true;
-        rig.line.up = true;
-        rig.clock.advance(2'000);
-        EXPECT_EQ(rig.line.frames, queriesOf("A001"));
-        EXPECT_EQ(rig.published.size(), 1u);
-    }
+    // Busy again in the middle of the projector's queries: it waits where it was.
+    rig.clock.advance(40);
+    ASSERT_EQ(rig.line.frames.size(), 2u);
+    rig.line.quietNow = false;
+    rig.clock.advance(10'000);
+    EXPECT_EQ(rig.line.frames.size(), 2u);
+    rig.line.quietNow = true;
+    rig.clock.advance(2'000);
+    EXPECT_EQ(rig.line.frames, queriesOf("A001"));
+    EXPECT_EQ(rig.published.size(), 1u);
+}
+
+// A line that is down answers nothing: every projector is published not responding within
+// the round, its last values kept, and responding again in the first round the line is back.
+TEST(Poller, ALineThatIsDownLeavesEveryProjectorNotRespondingWithinTheRound) {
+    PollRig rig({1, 2});
+    rig.line.replies = onReplies("A001");
+    rig.poller->start();
+    rig.clock.advance(1'000);
+    ASSERT_EQ(rig.published.size(), 2u);
+    EXPECT_NE(rig.published[0].json.find("\"responding\":true"), std::string::npos);
+    EXPECT_NE(rig.published[1].json.find("\"responding\":false"), std::string::npos);
+
+    rig.line.up = false;
+    const std::size_t sent = rig.line.frames.size();
+    rig.clock.advance(30'000);
+    EXPECT_EQ(rig.line.frames.size(), sent);
+    ASSERT_EQ(rig.published.size(), 3u);  // projector 2 did not change
+    EXPECT_EQ(rig.published[2].address, 1);
+    EXPECT_NE(rig.published[2].json.find("\"responding\":false"), std::string::npos);
+    EXPECT_NE(rig.published[2].json.find("\"lamp_hours\":1234"), std::string::npos);
+
+    rig.line.up = true;
+    rig.clock.advance(31'000);
+    ASSERT_EQ(rig.published.size(), 4u);
+    EXPECT_NE(rig.published[3].json.find("\"responding\":true"), std::string::npos);
 }
 
 TEST(Poller, TurnsTheRepliesValuesIntoStateFields) {

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "link/line_session.h"
+#include "projector/line_session.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "link/port_panel.h"
-#include "panel/hold.h"
+#include "panel/port_panel.h"
 #include "protocol/catalogue.h"
 #include "protocol/frame.h"
+#include "protocol/hold.h"
 #include "status/queries.h"
 #include "support/fakes.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "panel/hold.h"
+#include "protocol/hold.h"
 #include "support/fakes.h"
 
 namespace pj {

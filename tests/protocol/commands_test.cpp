@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "protocol/commands.h"
+#include "projector/commands.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "panel/hold.h"
 #include "protocol/catalogue.h"
+#include "protocol/hold.h"
 #include "status/queries.h"
 #include "support/control_print.h"
 

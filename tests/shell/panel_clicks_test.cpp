@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "panel/hold.h"
 #include "protocol/catalogue.h"
+#include "protocol/hold.h"
 #include "shell/qt_window.h"
 #include "status/queries.h"
 #include "support/fakes.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "link/echo.h"
 #include "protocol/catalogue.h"
+#include "protocol/echo.h"
 #include "status/queries.h"
 #include "support/control_print.h"
 

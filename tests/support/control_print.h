@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 namespace pj {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
 #include "app/form.h"
 #include "app/recording_window.h"
-#include "app/timer.h"
-#include "app/window.h"
+#include "core/clock.h"
+#include "core/timer.h"
+#include "core/window.h"
 #include "link/serial_control.h"
 #include "support/control_print.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "link/port_panel.h"
+#include "panel/port_panel.h"
 
 #include "link/port_target.h"
 

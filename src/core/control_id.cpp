@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 #include <algorithm>
 #include <array>

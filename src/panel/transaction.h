@@ -7,11 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/form_observer.h"
-#include "app/timer.h"
-#include "app/window.h"
+#include "core/form_observer.h"
+#include "core/timer.h"
+#include "core/window.h"
 #include "link/line_pacer.h"
 #include "link/serial_control.h"
+#include "protocol/reply.h"
 
 namespace pj {
 
@@ -19,18 +20,12 @@ namespace pj {
 inline constexpr std::uint8_t kHyoujiSend = 1;
 inline constexpr std::uint8_t kHyoujiReceived = 2;
 
-// The reply window and the display hold as the window is designed, in milliseconds.
-inline constexpr int kTimer2Design = 500;
+// The display hold as the window is designed (its Timer4), and that of a command typed into
+// the command entry, in milliseconds; the reply windows are in protocol/reply.h.
 inline constexpr int kTimer4Design = 1000;
-// The reply window and the display hold of a command typed into the command entry.
-inline constexpr int kTypedReplyWindow = 2000;
 inline constexpr int kTypedDisplayHold = 2500;
 
-inline constexpr std::string_view kNoReplyMark = " X X X X";
 inline constexpr std::string_view kNotSentMark = " NOT SENT - ";
-
-// The most the receive buffer holds; older characters give way to newer ones.
-inline constexpr std::size_t kRxBufferCap = 1024;
 
 // The one road by which a command leaves and a reply comes back: the frame, Hyouji, the
 // receive buffer, the reply window (Timer2), the display hold (Timer4) and the three data

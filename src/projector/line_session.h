@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/clock.h"
-#include "app/form_observer.h"
-#include "app/timer.h"
+#include "core/clock.h"
+#include "core/form_observer.h"
+#include "core/timer.h"
 #include "link/line_pacer.h"
 #include "link/serial_control.h"
-#include "protocol/commands.h"
+#include "projector/commands.h"
 #include "status/values.h"
 
 namespace pj {
@@ -24,10 +24,10 @@ inline constexpr std::size_t kLongestReplyKept = 4096;
 
 // One command sent and its answer.
 struct LineResult {
-    std::string frame;                 // the bytes written; empty when nothing went out
-    std::optional<std::string> reply;  // the first kLongestReplyKept bytes received; nothing
-                                       // when none came
-    std::size_t replyBeyond = 0;       // bytes that came past those
+    std::string frame;                   // the bytes written; empty when nothing went out
+    std::optional<std::string> reply;    // the first kLongestReplyKept bytes received; nothing
+                                         // when none came
+    std::size_t replyBeyond = 0;         // bytes that came past those
     std::string echo;                    // the reply as the window's RXD line shows it
     std::optional<std::string> readout;  // the window's STATUS line; nothing when it shows none
     StatusValue value;                   // what a status query's reply says

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "protocol/commands.h"
+#include "projector/commands.h"
 
 #include <algorithm>
 #include <numeric>
 
-#include "link/transaction.h"
-#include "panel/hold.h"
 #include "protocol/catalogue.h"
+#include "protocol/hold.h"
+#include "protocol/reply.h"
 #include "status/queries.h"
 
 namespace pj {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "link/echo.h"
+#include "protocol/echo.h"
 
 namespace pj {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "link/line_session.h"
+#include "projector/line_session.h"
 
 #include <utility>
 
-#include "link/echo.h"
-#include "link/transaction.h"
+#include "protocol/echo.h"
 #include "protocol/frame.h"
+#include "protocol/reply.h"
 #include "status/decode.h"
 #include "status/queries.h"
 

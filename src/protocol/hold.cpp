@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "panel/hold.h"
+#include "protocol/hold.h"
 
 #include <algorithm>
 

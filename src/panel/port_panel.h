@@ -5,16 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "app/form_observer.h"
-#include "app/timer.h"
-#include "app/window.h"
+#include "core/form_observer.h"
+#include "core/timer.h"
+#include "core/window.h"
 #include "link/line_pacer.h"
+#include "link/line_settings.h"
 #include "link/serial_control.h"
 
 namespace pj {
-
-inline constexpr std::string_view kSettings19200 = "19200,N,8,1";
-inline constexpr std::string_view kSettings9600 = "9600,N,8,1";
 
 // How long the port panel stays in view, in milliseconds.
 inline constexpr int kTimer3Design = 5000;

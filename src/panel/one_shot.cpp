@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "protocol/one_shot.h"
+#include "panel/one_shot.h"
 
 #include "protocol/catalogue.h"
 #include "protocol/frame.h"

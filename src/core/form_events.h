@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 namespace pj {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include "app/control_id.h"
+#include "core/control_id.h"
 
 namespace pj {
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "app/control_id.h"
-#include "link/transaction.h"
+#include "core/control_id.h"
 #include "panel/repeater.h"
+#include "panel/transaction.h"
 
 namespace pj {
 

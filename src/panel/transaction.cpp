@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "link/transaction.h"
+#include "panel/transaction.h"
 
-#include "link/echo.h"
+#include "protocol/echo.h"
 #include "protocol/frame.h"
 #include "status/decode.h"
 
