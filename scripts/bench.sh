@@ -4,7 +4,8 @@
 # micro-benchmarks (pjmicro) and the timing program (pjtiming), runs them, prints the figures
 # against their targets and writes them into docs/PERFORMANCE.md (between its markers; the
 # rest of that file is left as it is). Takes about five minutes after the build. It ends
-# with pjctl timed against a Python script with pyserial (scripts/bench_ctl.sh).
+# with pjctl timed against a Python script with pyserial (scripts/bench_ctl.sh), and a PJLink
+# query through pjline beside the same query as a line exchange (scripts/bench_pjlink.sh).
 # Usage: bench.sh
 #        bench.sh --ctl-only [--runs N] [--bin DIR]
 #   --ctl-only  only the pjctl and pyserial comparison (well under a minute after the build):
@@ -77,7 +78,7 @@ fi
 bash scripts/install-deps.sh --gui
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-bench -j"${BENCH_JOBS:-$(nproc)}" \
-    --target pjmicro pjtiming pjbarewindow pjpanel pjctl pjsim >/dev/null
+    --target pjmicro pjtiming pjbarewindow pjpanel pjctl pjsim pjline >/dev/null
 bin=build-bench/bin
 
 xvfb_pid=
@@ -120,6 +121,8 @@ DISPLAY=":$display" "$bin/pjtiming" --panel "$bin/pjpanel" --bare "$bin/pjbarewi
     2>&1 >"$work/timing.md" | grep --line-buffered -v '^QStandardPaths' | tee "$work/timing.log" >&2
 
 bash scripts/bench_ctl.sh --bin "$bin" --table "$work/ctl.md" >/dev/null
+# A PJLink query through pjline beside one line exchange and pjctl, in the same run.
+bash scripts/bench_pjlink.sh --bin "$bin" >"$work/pjlink.md"
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 elapsed=$(($(date +%s) - started))
@@ -179,5 +182,7 @@ echo
 micro_table
 echo
 cat "$work/ctl.md"
+echo
+cat "$work/pjlink.md"
 echo
 echo "wrote $doc"

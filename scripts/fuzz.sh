@@ -14,7 +14,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 jobs="${PJ_JOBS:-$(nproc)}"
-targets=(fuzz_echo fuzz_decode fuzz_receive fuzz_sim_parser fuzz_line_log fuzz_line_wire fuzz_hub)
+targets=(fuzz_echo fuzz_decode fuzz_receive fuzz_sim_parser fuzz_line_log fuzz_line_wire fuzz_hub fuzz_pjlink)
 
 # The fuzzing engine comes with clang's runtime, which the ordinary build does not need.
 bash scripts/install-deps.sh --fuzz

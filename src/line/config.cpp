@@ -10,6 +10,7 @@
 
 #include "link/bounded_file.h"
 #include "link/tcp_endpoint.h"
+#include "protocol/frame.h"
 
 namespace pj::line {
 namespace {
@@ -340,6 +341,40 @@ const auto kOptions = std::to_array<Option>({
          c.pollSeconds = static_cast<int>(*s);
          return std::nullopt;
      }},
+    {"pjlink", "A=[HOST:]PORT,...",
+     "serve projector A (1 to 4, or single) over PJLink, as 1=4352,2=4353",
+     [](LineConfig& c, std::string_view v) -> Error {
+         constexpr std::string_view kWanted =
+             "ADDRESS=[HOST:]PORT items, as 1=4352,2=192.168.10.5:4352 (ADDRESS 1 to 4, or "
+             "single), each address once";
+         std::vector<LineConfig::PjlinkEndpoint> endpoints;
+         std::stringstream in{std::string(v)};
+         for (std::string item; std::getline(in, item, ',');) {
+             const auto equals = item.find('=');
+             if (equals == std::string::npos) {
+                 return std::string(kWanted);
+             }
+             const std::string name = trim(item.substr(0, equals));
+             const AddressOption* address = findAddress(name);
+             auto listen = hostPort(trim(item.substr(equals + 1)), false, 0);
+             if (address == nullptr || address->number == kEveryAddress || !listen ||
+                 std::any_of(endpoints.begin(), endpoints.end(),
+                             [&](const auto& e) { return e.address == address->number; })) {
+                 return std::string(kWanted);
+             }
+             if (listen->host.empty()) {
+                 listen->host = "127.0.0.1";
+             }
+             endpoints.push_back({address->number, *listen});
+         }
+         if (endpoints.empty() || v.back() == ',') {
+             return std::string(kWanted);
+         }
+         c.pjlink = std::move(endpoints);
+         return std::nullopt;
+     }},
+    {"pjlink_password_file", "FILE", "PJLink clients authenticate with its first line (none)",
+     [](LineConfig& c, std::string_view v) { return setPath(c.pjlinkPasswordFile, v); }},
 });
 
 const Option* findOption(std::string_view key) {
@@ -378,6 +413,33 @@ std::optional<ConfigError> checkTogether(LineConfig& config) {
         return ConfigError{"--listen " + config.listen->host +
                            " takes clients from the network: name them with --allow CIDR,... "
                            "(allow = in the configuration file)"};
+    }
+    for (const auto& endpoint : config.pjlink) {
+        const bool served = config.projectors.empty()
+                                ? endpoint.address == 0
+                                : std::find(config.projectors.begin(), config.projectors.end(),
+                                            endpoint.address) != config.projectors.end();
+        if (!served) {
+            return ConfigError{"--pjlink names a projector the line does not have (--projectors)"};
+        }
+        if (!loopbackHost(endpoint.listen.host) && config.allow.empty()) {
+            return ConfigError{"--pjlink on " + endpoint.listen.host +
+                               " takes clients from the network: name them with --allow "
+                               "CIDR,... (allow = in the configuration file)"};
+        }
+    }
+    if (!config.pjlinkPasswordFile.empty()) {
+        const FileText text = readBoundedFile(config.pjlinkPasswordFile, kLongestPasswordFile);
+        if (const auto* refused = std::get_if<FileRefused>(&text)) {
+            return ConfigError{refused->message};
+        }
+        const std::string& whole = std::get<std::string>(text);
+        config.pjlinkPassword = whole.substr(0, whole.find_first_of("\r\n"));
+        // PJLink passwords are at most 32 characters.
+        if (config.pjlinkPassword->empty() || config.pjlinkPassword->size() > 32) {
+            return ConfigError{config.pjlinkPasswordFile +
+                               ": no password of 1 to 32 characters on its first line"};
+        }
     }
     if (config.mqttCertFile.empty() != config.mqttKeyFile.empty()) {
         return ConfigError{"--mqtt-certfile and --mqtt-keyfile go together"};

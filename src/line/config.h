@@ -65,6 +65,15 @@ struct LineConfig {
     // empty.
     std::vector<int> projectors;
     int pollSeconds = 30;
+    // PJLink endpoints: the address of the projector each one is (0: the one without an
+    // address) and where it listens; loopback unless a host is named.
+    struct PjlinkEndpoint {
+        int address = 0;
+        ListenAddress listen;
+    };
+    std::vector<PjlinkEndpoint> pjlink;
+    std::string pjlinkPasswordFile;
+    std::optional<std::string> pjlinkPassword;  // read from pjlinkPasswordFile
     // Home Assistant discovery: on or off, its prefix, and the projectors' manufacturer and
     // model by address (kEveryProjector: every projector without one of its own).
     bool mqttDiscovery = true;

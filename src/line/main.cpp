@@ -14,6 +14,7 @@
 #include "line/config.h"
 #include "line/log_limit.h"
 #include "line/mqtt_bridge.h"
+#include "line/pjlink_server.h"
 #include "line/server.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
@@ -117,6 +118,11 @@ int main(int argc, char** argv) {
     for (bool first = true;; first = false) {
         pj::line::Server server(loop, config, log);
         if (const auto error = server.start()) {
+            log(*error);
+            return 1;
+        }
+        pj::line::PjlinkServer pjlink(loop, server.hub(), server.config(), log);
+        if (const auto error = pjlink.start()) {
             log(*error);
             return 1;
         }

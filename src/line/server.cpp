@@ -54,6 +54,72 @@ std::string tcpPeer(const sockaddr_storage& address, std::size_t serial) {
 
 }  // namespace
 
+int listenTcpOn(const ListenAddress& where, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(where.port);
+    const int looked = getaddrinfo(where.host.empty() ? nullptr : where.host.c_str(), port.c_str(),
+                                   &hints, &found);
+    if (looked != 0) {
+        error = "cannot listen on " + where.host + ":" + port + ": " + gai_strerror(looked);
+        return -1;
+    }
+    int listening = -1;
+    std::string why;
+    for (const addrinfo* a = found; a != nullptr && listening < 0; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int yes = 1;
+        if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
+            ::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
+            listening = fd;
+        } else {
+            why = std::strerror(errno);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    freeaddrinfo(found);
+    if (listening < 0) {
+        error = "cannot listen on " +
+                (where.host.empty() ? std::string("port ") : where.host + ":") + port + ": " + why;
+    }
+    return listening;
+}
+
+bool allowedPeer(const std::vector<AddressRange>& allow, const sockaddr_storage& peer) {
+    if (allow.empty()) {
+        return true;
+    }
+    const std::uint8_t* bytes = nullptr;
+    std::size_t size = 0;
+    if (peer.ss_family == AF_INET) {
+        bytes = reinterpret_cast<const std::uint8_t*>(
+            &reinterpret_cast<const sockaddr_in&>(peer).sin_addr);
+        size = 4;
+    } else if (peer.ss_family == AF_INET6) {
+        bytes = reinterpret_cast<const std::uint8_t*>(
+            &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr);
+        size = 16;
+    }
+    return bytes != nullptr &&
+           std::any_of(allow.begin(), allow.end(),
+                       [&](const AddressRange& range) { return range.contains(bytes, size); });
+}
+
+void tuneTcpClient(int fd) {
+    const int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &yes, sizeof yes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &Server::kKeepIdleS, sizeof Server::kKeepIdleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &Server::kKeepIntervalS,
+                 sizeof Server::kKeepIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &Server::kKeepCount, sizeof Server::kKeepCount);
+}
+
 // A client's connection: what it sends goes to the hub, what the line brings is written to it
 // as fast as it reads, and a client that falls too far behind is let go.
 class Server::Connection final : public ClientLink {
@@ -370,38 +436,13 @@ std::optional<std::string> Server::listenLocal() {
 
 std::optional<std::string> Server::listenTcp() {
     const ListenAddress& where = *config_.listen;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(where.port);
-    const int looked = getaddrinfo(where.host.empty() ? nullptr : where.host.c_str(), port.c_str(),
-                                   &hints, &found);
-    if (looked != 0) {
-        return "cannot listen on " + where.host + ":" + port + ": " + gai_strerror(looked);
-    }
     std::string error;
-    for (const addrinfo* a = found; a != nullptr && tcpFd_ < 0; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        const int yes = 1;
-        if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
-            ::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
-            tcpFd_ = fd;
-        } else {
-            error = std::strerror(errno);
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-    freeaddrinfo(found);
+    tcpFd_ = listenTcpOn(where, error);
     if (tcpFd_ < 0) {
-        return "cannot listen on " +
-               (where.host.empty() ? std::string("port ") : where.host + ":") + port + ": " + error;
+        return error;
     }
     tcpWatch_ = loop_.watch(tcpFd_, POLLIN, [this](short) { accept(tcpFd_, false); });
-    log_("TCP clients connect to " + where.host + ":" + port +
+    log_("TCP clients connect to " + where.host + ":" + std::to_string(where.port) +
          (config_.allow.empty() ? "" : ", from the addresses allowed only"));
     return std::nullopt;
 }
@@ -429,35 +470,14 @@ void Server::accept(int listener, bool local) {
         return;
     }
     if (!local) {
-        const int yes = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &yes, sizeof yes);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
-        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+        tuneTcpClient(fd);
     }
     ++(local ? localClients_ : tcpClients_);
     connections_.push_back(std::make_unique<Connection>(*this, fd, name, local));
 }
 
 bool Server::allowed(const sockaddr_storage& peer) const {
-    if (config_.allow.empty()) {
-        return true;
-    }
-    const std::uint8_t* bytes = nullptr;
-    std::size_t size = 0;
-    if (peer.ss_family == AF_INET) {
-        bytes = reinterpret_cast<const std::uint8_t*>(
-            &reinterpret_cast<const sockaddr_in&>(peer).sin_addr);
-        size = 4;
-    } else if (peer.ss_family == AF_INET6) {
-        bytes = reinterpret_cast<const std::uint8_t*>(
-            &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr);
-        size = 16;
-    }
-    return bytes != nullptr &&
-           std::any_of(config_.allow.begin(), config_.allow.end(),
-                       [&](const AddressRange& range) { return range.contains(bytes, size); });
+    return allowedPeer(config_.allow, peer);
 }
 
 void Server::close(Connection* connection, std::string_view why) {

@@ -20,6 +20,13 @@
 
 namespace pj::line {
 
+// A listening TCP socket on `where` (non-blocking); -1 with `error` said when none can be had.
+int listenTcpOn(const ListenAddress& where, std::string& error);
+// Whether a TCP peer is one `allow` takes (every one when it is empty).
+bool allowedPeer(const std::vector<AddressRange>& allow, const sockaddr_storage& peer);
+// Sets a TCP client's socket to send at once and to find a vanished peer (keepalive).
+void tuneTcpClient(int fd);
+
 // pjline's sockets around its hub: the line's device, reopened for as long as it is away; a
 // local socket and, when configured, a TCP port that take clients; and each client's
 // connection, which the hub hands the line's bytes through without ever waiting for it.

@@ -104,6 +104,13 @@ TEST(LineConfig, EachBadValueIsRefusedNamingItsOption) {
         {{"--device", "/dev/x", "--mqtt-certfile", "/c", "--mqtt-keyfile", "/k"},
          "a client certificate needs TLS"},
         {{"--device", "/dev/x", "--mqtt-raw", "1"}, "--mqtt-raw: yes or no"},
+        {{"--device", "/dev/x", "--pjlink", "4352"}, "--pjlink: ADDRESS=[HOST:]PORT"},
+        {{"--device", "/dev/x", "--pjlink", "all=4352"}, "--pjlink: ADDRESS=[HOST:]PORT"},
+        {{"--device", "/dev/x", "--pjlink", "1=4352,1=4353"}, "--pjlink: ADDRESS=[HOST:]PORT"},
+        {{"--device", "/dev/x", "--pjlink", "1=4352"}, "--pjlink names a projector the line"},
+        {{"--device", "/dev/x", "--projectors", "1", "--pjlink", "1=0.0.0.0:4352"},
+         "--pjlink on 0.0.0.0 takes clients"},
+        {{"--device", "/dev/x", "--pjlink-password-file", "/dev/zero"}, "/dev/zero: not a"},
         {{"--device", "/dev/x", "--mqtt-discovery", "off"}, "--mqtt-discovery: yes or no"},
         {{"--device", "/dev/x", "--mqtt-discovery-prefix", "/ha"}, "--mqtt-discovery-prefix: "},
         {{"--device", "/dev/x", "--mqtt-model", "1:A;1:B"}, "--mqtt-model: TEXT for every"},
@@ -130,6 +137,23 @@ TEST(LineConfig, TheNetworkTakesAnAllowListAndTheBrokerAPasswordFromAFile) {
     EXPECT_EQ(c.mqttCaFile, "/etc/ssl/ca.pem");
     EXPECT_FALSE(c.mqttRaw);
     ASSERT_EQ(c.allow.size(), 3u);
+    std::remove(secret.c_str());
+
+    // PJLink: each projector on its own address and port, the password of at most 32.
+    std::ofstream(secret) << "pj\n";
+    const Parsed pjlink =
+        parse({"--device", "/dev/x", "--projectors", "1,3", "--allow", "192.0.2.0/24", "--pjlink",
+               "1=4352, 3=192.0.2.9:4352", "--pjlink-password-file", secret});
+    ASSERT_TRUE(std::holds_alternative<LineConfig>(pjlink)) << errorOf(pjlink);
+    const auto& p = std::get<LineConfig>(pjlink);
+    ASSERT_EQ(p.pjlink.size(), 2u);
+    EXPECT_EQ(p.pjlink[0].listen.host, "127.0.0.1");
+    EXPECT_EQ(p.pjlink[1].address, 3);
+    EXPECT_EQ(p.pjlink[1].listen.host, "192.0.2.9");
+    EXPECT_EQ(p.pjlinkPassword, "pj");
+    std::ofstream(secret) << std::string(33, 'p') << "\n";
+    EXPECT_EQ(errorOf(parse({"--device", "/dev/x", "--pjlink-password-file", secret})),
+              secret + ": no password of 1 to 32 characters on its first line");
     std::remove(secret.c_str());
 
     struct Row {

@@ -1,0 +1,228 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "line/pjlink_server.h"
+
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "line/poller.h"
+#include "line/server.h"
+#include "posix/loop_timer.h"
+
+namespace pj::line {
+namespace {
+
+// What a PJLink client may leave unread before it is let go: answers are short.
+constexpr std::size_t kBacklog = 16 * 1024;
+
+std::string peerName(const sockaddr_storage& address) {
+    char host[NI_MAXHOST] = "?";
+    char port[NI_MAXSERV] = "?";
+    getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host,
+                port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
+    return std::string(host) + ":" + port;
+}
+
+std::string randomHex() {
+    static std::random_device device;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(device()));
+    return text;
+}
+
+std::string projectorName(int address) {
+    return address == 0 ? std::string("projector") : "projector " + std::to_string(address);
+}
+
+}  // namespace
+
+// One PJLink client: its bytes go to its session, the session's answers to its socket; the
+// idle close is looked at every second.
+class PjlinkServer::Connection {
+  public:
+    Connection(PjlinkServer& server, int fd, pjlink::Face& face, std::string name)
+        : server_(server),
+          fd_(fd),
+          name_(std::move(name)),
+          tick_(server.loop_),
+          session_(
+              {server.config_.pjlinkPassword, randomHex()}, server.nowMs(),
+              [this](std::string_view bytes) { write(bytes); },
+              [&face](const pjlink::Request& r, std::function<void(pjlink::Result)> done) {
+                  face.carryOut(r, std::move(done));
+              },
+              [this](std::string_view text) { server_.log_(name_ + ": " + std::string(text)); },
+              [this](std::string why) { leave(std::move(why)); }) {
+        watch_ = server_.loop_.watch(fd_, POLLIN, [this](short revents) { ready(revents); });
+        tick_.setInterval(1000);
+        tick_.setOnTimer([this] { session_.idleCheck(server_.nowMs()); });
+        tick_.setEnabled(true);
+        server_.log_(name_ + ": connected");
+        session_.open();
+    }
+    ~Connection() {
+        server_.loop_.cancelPosted(this);
+        server_.loop_.unwatch(watch_);
+        ::close(fd_);
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+  private:
+    void ready(short revents) {
+        if ((revents & POLLOUT) != 0) {
+            flush();
+        }
+        if (leaving_ || (revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+            return;
+        }
+        char buffer[512];
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            session_.take(std::string_view(buffer, static_cast<std::size_t>(n)), server_.nowMs());
+        } else if (n == 0) {
+            leave("it closed the connection");
+        } else if (errno != EAGAIN && errno != EINTR) {
+            leave("reading failed");
+        }
+    }
+
+    void write(std::string_view bytes) {
+        if (pending_.size() + bytes.size() > kBacklog) {
+            leave("it left its answers unread");
+            return;
+        }
+        pending_ += bytes;
+        flush();
+    }
+
+    void flush() {
+        while (!pending_.empty()) {
+            const ssize_t n =
+                ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                    pending_.clear();
+                    leave("writing failed");
+                }
+                break;
+            }
+            pending_.erase(0, static_cast<std::size_t>(n));
+        }
+        if (pending_.empty() && closing_) {
+            server_.loop_.post(this, [this, why = *closing_] { server_.close(this, why); });
+            return;
+        }
+        server_.loop_.setEvents(watch_, leaving_ ? (pending_.empty() ? 0 : POLLOUT)
+                                                 : (pending_.empty() ? POLLIN : POLLIN | POLLOUT));
+    }
+
+    // What was written goes out first (the ERRA, say); the connection closes on a later turn.
+    void leave(std::string why) {
+        if (leaving_) {
+            return;
+        }
+        leaving_ = true;
+        tick_.setEnabled(false);
+        server_.log_(name_ + ": closed: " + why);
+        closing_ = std::move(why);
+        flush();
+    }
+
+    PjlinkServer& server_;
+    int fd_;
+    std::string name_;
+    posix::LoopTimer tick_;
+    posix::EventLoop::WatchId watch_ = 0;
+    std::string pending_;
+    bool leaving_ = false;
+    std::optional<std::string> closing_;
+    pjlink::Session session_;
+};
+
+PjlinkServer::PjlinkServer(posix::EventLoop& loop, LineAccess& line, const LineConfig& config,
+                           Log log)
+    : loop_(loop), line_(line), config_(config), log_(std::move(log)) {}
+
+PjlinkServer::~PjlinkServer() {
+    loop_.cancelPosted(this);
+    connections_.clear();
+    for (const auto& endpoint : endpoints_) {
+        if (endpoint->fd >= 0) {
+            loop_.unwatch(endpoint->watch);
+            ::close(endpoint->fd);
+        }
+    }
+}
+
+std::optional<std::string> PjlinkServer::start() {
+    for (const LineConfig::PjlinkEndpoint& configured : config_.pjlink) {
+        auto endpoint = std::make_unique<Endpoint>();
+        endpoint->address = configured.address;
+        endpoint->where = configured.listen;
+        const int address = configured.address;
+        endpoint->face = std::make_unique<pjlink::Face>(
+            pjlink::Identity{config_.name + " " + projectorName(address),
+                             "RS-232C " + config_.name + " " + projectorName(address)},
+            [this, address](std::string_view text, int windowMs,
+                            std::function<void(const std::optional<std::string>&)> answer) {
+                line_.transact(*projectorFrame(address, text), windowMs, std::move(answer));
+            });
+        std::string error;
+        endpoint->fd = listenTcpOn(endpoint->where, error);
+        if (endpoint->fd < 0) {
+            return "PJLink for " + projectorName(address) + ": " + error;
+        }
+        Endpoint& e = *endpoint;
+        endpoint->watch = loop_.watch(endpoint->fd, POLLIN, [this, &e](short) { accept(e); });
+        log_("PJLink clients reach " + projectorName(address) + " at " + endpoint->where.host +
+             ":" + std::to_string(endpoint->where.port) +
+             (config_.pjlinkPassword ? ", with authentication" : ", without authentication"));
+        endpoints_.push_back(std::move(endpoint));
+    }
+    return std::nullopt;
+}
+
+void PjlinkServer::accept(Endpoint& endpoint) {
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    const int fd = ::accept4(endpoint.fd, reinterpret_cast<sockaddr*>(&peer), &size,
+                             SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    const std::string name = "pjlink " + projectorName(endpoint.address) + " client " +
+                             std::to_string(++seen_) + " (" + peerName(peer) + ")";
+    if (!allowedPeer(config_.allow, peer)) {
+        log_(name + " refused: its address is not allowed (--allow)");
+        ::close(fd);
+        return;
+    }
+    if (connections_.size() >= config_.maxTcpClients) {
+        log_(name + " turned away: " + std::to_string(config_.maxTcpClients) +
+             " PJLink clients are connected");
+        ::close(fd);
+        return;
+    }
+    tuneTcpClient(fd);
+    connections_.push_back(std::make_unique<Connection>(*this, fd, *endpoint.face, name));
+}
+
+void PjlinkServer::close(Connection* connection, std::string_view /*why*/) {
+    const auto found = std::find_if(connections_.begin(), connections_.end(),
+                                    [connection](const auto& c) { return c.get() == connection; });
+    if (found != connections_.end()) {
+        connections_.erase(found);
+    }
+}
+
+}  // namespace pj::line

@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: Apache-2.0
+// pjline's PJLink endpoints as a PJLink tool meets them: two projectors on one simulated line,
+// each on a port of its own, with authentication, beside the line's other clients.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "line/pjlink.h"
+#include "line_process_support.h"
+#include "sim/bus.h"
+#include "sim/line_server.h"
+
+namespace pj::line::test {
+namespace {
+
+constexpr std::string_view kPassword = "JBMIAProjectorLink";
+
+// A PJLink class 1 client: the greeting, the digest of the random number and the password
+// in front of the first command, then one command line and one answer line at a time.
+class PjlinkClient {
+  public:
+    PjlinkClient(int port, std::string password) : raw_(RawClient::tcp(port)) {
+        if (!raw_.connected() || !line(greeting_)) {
+            return;
+        }
+        if (greeting_.rfind("PJLINK 1 ", 0) == 0 && greeting_.size() == 17) {
+            digest_ = pjlink::md5Hex(greeting_.substr(9) + password);
+        }
+    }
+    const std::string& greeting() const { return greeting_; }
+
+    // Sends "%1COMMAND PARAMETER" and returns the answer line, without its carriage return;
+    // empty when none came or the server closed the connection.
+    std::string ask(std::string_view command) {
+        sendRaw(std::exchange(digest_, {}) + std::string(command) + "\r");
+        std::string answer;
+        line(answer);
+        return answer;
+    }
+    void sendRaw(std::string_view bytes) { raw_.send(bytes); }
+    bool line(std::string& out) {
+        const std::size_t start = consumed_;
+        if (!raw_.readUntil(
+                [start](const std::string& h) { return h.find('\r', start) != h.npos; })) {
+            return false;
+        }
+        const std::size_t end = raw_.heard.find('\r', start);
+        out = raw_.heard.substr(start, end - start);
+        consumed_ = end + 1;
+        return true;
+    }
+    bool closedByServer() { return raw_.closedByServer(); }
+
+  private:
+    RawClient raw_;
+    std::string greeting_;
+    std::string digest_;
+    std::size_t consumed_ = 0;
+};
+
+class PjlinkOnLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir + "/password") << kPassword << "\n";
+        ASSERT_FALSE(sim.start());
+        for (std::size_t i = 0; i < 2; ++i) {
+            sim.withProjector(i, [](sim::Projector& p) { p.state().power = "80"; });
+        }
+        std::vector<std::string> args{
+            PJ_LINE_BIN,
+            "--device",
+            dir + "/tty",
+            "--socket",
+            dir + "/line.sock",
+            "--name",
+            "hall",
+            "--projectors",
+            "1,2",
+            "--pjlink",
+            "1=" + std::to_string(ports[0]) + ",2=127.0.0.1:" + std::to_string(ports[1]),
+            "--pjlink-password-file",
+            dir + "/password"};
+        server = std::make_unique<Process>(args, dir + "/pjline");
+        ASSERT_TRUE(server->started());
+        ASSERT_TRUE(waitFor([&] {
+            return server->errSays("the line is open") &&
+                   server->errSays("PJLink clients reach projector 2");
+        })) << server->err();
+    }
+    void TearDown() override {
+        server.reset();
+        sim.stop();
+        std::filesystem::remove_all(dir);
+    }
+
+    PjlinkClient client(int index) { return PjlinkClient(ports[index], std::string(kPassword)); }
+
+    static std::string testDir() {
+        return ::testing::TempDir() + "pjlink-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+    static sim::LineOptions simOptions() {
+        sim::LineOptions o;
+        o.link = testDir() + "/tty";
+        return o;
+    }
+
+    const std::string dir = testDir();
+    const std::array<int, 2> ports{freePort(), freePort()};
+    sim::LineServer sim{simOptions(), sim::Bus::withAddresses({1, 2}, sim::ProjectorSettings{})};
+    std::unique_ptr<Process> server;
+};
+
+TEST_F(PjlinkOnLine, EachCommandSetAndQueriedOnEachProjector) {
+    for (int index = 0; index < 2; ++index) {
+        const std::string n = std::to_string(index + 1);
+        PjlinkClient c = client(index);
+        ASSERT_EQ(c.greeting().substr(0, 9), "PJLINK 1 ");
+        const std::pair<std::string, std::string> exchanges[] = {
+            {"%1POWR ?", "%1POWR=0"},
+            {"%1POWR 1", "%1POWR=OK"},
+            {"%1POWR ?", "%1POWR=1"},
+            {"%1INPT 3" + n, "%1INPT=OK"},
+            {"%1INPT ?", "%1INPT=3" + n},
+            {"%1AVMT 11", "%1AVMT=OK"},
+            {"%1AVMT ?", "%1AVMT=11"},
+            {"%1AVMT 10", "%1AVMT=OK"},
+            {"%1AVMT ?", "%1AVMT=30"},
+            {"%1AVMT 21", "%1AVMT=ERR2"},
+            {"%1ERST ?", "%1ERST=000000"},
+            {"%1LAMP ?", "%1LAMP=1234 1"},
+            {"%1INST ?", "%1INST=" + pjlink::inputList()},
+            {"%1NAME ?", "%1NAME=hall projector " + n},
+            {"%1INF1 ?", "%1INF1=pjline"},
+            {"%1INF2 ?", "%1INF2=PJ-SIM VER1.00"},
+            {"%1INFO ?", "%1INFO=RS-232C hall projector " + n},
+            {"%1CLSS ?", "%1CLSS=1"},
+            {"%1SVOL 1", "%1SVOL=ERR1"},
+            {"%1INPT 99", "%1INPT=ERR2"},
+        };
+        for (const auto& [command, answer] : exchanges) {
+            EXPECT_EQ(c.ask(command), answer) << "projector " << n << ": " << command;
+        }
+        // The setting reached this projector and no other.
+        sim.withProjector(static_cast<std::size_t>(index), [&](sim::Projector& p) {
+            EXPECT_EQ(p.state().power, "00");
+            EXPECT_EQ(p.state().input, index + 1);
+            EXPECT_EQ(p.state().signalTypes[static_cast<std::size_t>(index)],
+                      sim::SignalType::Digital);
+        });
+        EXPECT_EQ(c.ask("%1POWR 0"), "%1POWR=OK");
+    }
+    EXPECT_TRUE(server->errSays("%1INPT 32: OK")) << server->err();
+}
+
+TEST_F(PjlinkOnLine, WrongPasswordBadAndOverlongLines) {
+    PjlinkClient wrong(ports[0], "not the password");
+    EXPECT_EQ(wrong.ask("%1POWR ?"), "PJLINK ERRA");
+    EXPECT_TRUE(wrong.closedByServer());
+
+    PjlinkClient c = client(1);
+    EXPECT_EQ(c.ask("%1CLSS ?"), "%1CLSS=1");
+    EXPECT_EQ(c.ask("%1NAME " + std::string(500, 'x')), "%1NAME=ERR2");
+    EXPECT_EQ(c.ask("%1POWR"), "%1POWR=ERR2");
+    c.sendRaw("this is no command\r");  // not answered
+    EXPECT_EQ(c.ask("%2SRCH"), "%2SRCH=ERR1");
+    EXPECT_EQ(c.ask("%1POWR ?"), "%1POWR=0");
+}
+
+TEST_F(PjlinkOnLine, RefusesPowerAndInputWhileWarmingAndFailsForASilentProjector) {
+    sim.withProjector(1, [](sim::Projector& p) { p.settings().warmUp = std::chrono::minutes(5); });
+    PjlinkClient c = client(1);
+    EXPECT_EQ(c.ask("%1POWR 1"), "%1POWR=OK");
+    EXPECT_EQ(c.ask("%1POWR ?"), "%1POWR=3");
+    EXPECT_EQ(c.ask("%1INPT 11"), "%1INPT=ERR3");
+    EXPECT_EQ(c.ask("%1POWR 0"), "%1POWR=ERR3");
+
+    sim.withProjector(0, [](sim::Projector& p) { p.settings().silent = true; });
+    PjlinkClient silent = client(0);
+    EXPECT_EQ(silent.ask("%1POWR ?"), "%1POWR=ERR4");
+    EXPECT_EQ(silent.ask("%1AVMT 11"), "%1AVMT=ERR4");
+}
+
+TEST_F(PjlinkOnLine, TwoPjlinkClientsAndPjctlShareTheLineWithoutInterleaving) {
+    const auto pjlinkRounds = [this](int index) {
+        PjlinkClient c = client(index);
+        int right = 0;
+        for (int i = 0; i < 8; ++i) {
+            right += c.ask("%1LAMP ?") == "%1LAMP=1234 0" ? 1 : 0;
+            right += c.ask("%1POWR ?") == "%1POWR=0" ? 1 : 0;
+        }
+        return right;
+    };
+    auto first = std::async(std::launch::async, pjlinkRounds, 0);
+    auto second = std::async(std::launch::async, pjlinkRounds, 1);
+    int pjctlRight = 0;
+    for (int i = 0; i < 4; ++i) {
+        const Ran r = runToEnd({PJ_CTL_BIN, "--port", "unix:" + dir + "/line.sock", "--address",
+                                "2", "query", "lamp-time"},
+                               dir + "/pjctl");
+        // The readout of 01234 hours.
+        pjctlRight += r.out.find(" 0 1 2 3 4 CR") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(first.get(), 16);
+    EXPECT_EQ(second.get(), 16);
+    EXPECT_EQ(pjctlRight, 4);
+    // Every frame reached the line whole.
+    const std::set<std::string> whole{"A001CR0", "A001CR3", "A001CR7",
+                                      "A002CR0", "A002CR3", "A002CR7"};
+    for (const sim::ReceivedFrame& frame : sim.frames()) {
+        EXPECT_TRUE(whole.contains(frame.text)) << frame.text;
+    }
+}
+
+}  // namespace
+}  // namespace pj::line::test
