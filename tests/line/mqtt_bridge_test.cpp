@@ -374,16 +374,29 @@ TEST(MqttBridge, AFloodOfCommandsWaitsAFewAtATimeAndTheClientsStillReachTheLine)
     ASSERT_TRUE(bridge.start());
     ASSERT_TRUE(runUntil(loop, [&] { return bridge.connected(); }));
 
-    // 300 commands to projector 1 at once: at 50 ms each, 15 s of the line's time. (Fewer
-    // than the broker queues for a slow subscriber, 1000, so that on a busy machine it drops
-    // none of them, nor the one after them.)
-    publish(broker.port(), "pjline/line/1/set", {"-m", "ON", "--repeat", "300"});
+    // A thousand commands to projector 1 at once: at 50 ms each, 50 s of the line's time.
+    // The bridge's loop runs while they are published, as it does in pjline.
+    const auto publishing = [&](const std::string& topic, std::vector<std::string> extra) {
+        std::vector<std::string> argv{
+            "mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.port()), "-t", topic};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        Process pub{Launch(argv)};
+        ASSERT_TRUE(pub.started());
+        std::optional<int> status;
+        ASSERT_TRUE(runUntil(loop, [&] {
+            return (status = pub.waitFor(std::chrono::milliseconds(0))).has_value();
+        }));
+        EXPECT_EQ(status, 0);
+    };
+    publishing("pjline/line/1/set", {"-m", "ON", "--repeat", "1000"});
     // One to projector 2 after them: once it is queued, the bridge has had them all.
-    publish(broker.port(), "pjline/line/2/set", {"-m", "ON"});
-    ASSERT_TRUE(runUntil(loop, [&] {
-        return std::find(access.frames.begin(), access.frames.end(), "A002C00") !=
-               access.frames.end();
-    }));
+    publishing("pjline/line/2/set", {"-m", "ON"});
+    ASSERT_TRUE(runUntil(loop,
+                         [&] {
+                             return std::find(access.frames.begin(), access.frames.end(),
+                                              "A002C00") != access.frames.end();
+                         }))
+        << ::testing::PrintToString(log) << access.frames.size();
     EXPECT_LE(access.mostWaiting, 2 * settings.maxWaiting);
     // A client's query now waits behind those few only.
     HeardClient client;
