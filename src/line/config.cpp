@@ -115,6 +115,14 @@ Error setPath(std::string& field, std::string_view value) {
     return std::nullopt;
 }
 
+Error setYesNo(bool& field, std::string_view value) {
+    if (value != "yes" && value != "no") {
+        return "yes or no";
+    }
+    field = value == "yes";
+    return std::nullopt;
+}
+
 Error setCount(std::size_t& field, std::string_view value) {
     const auto n = number(value, 1, 1024);
     if (!n) {
@@ -282,21 +290,9 @@ const auto kOptions = std::to_array<Option>({
     {"mqtt_keyfile", "FILE", "with TLS, the client certificate's key",
      [](LineConfig& c, std::string_view v) { return setPath(c.mqttKeyFile, v); }},
     {"mqtt_raw", "yes|no", "take command text from the broker, not only named commands (no)",
-     [](LineConfig& c, std::string_view v) -> Error {
-         if (v != "yes" && v != "no") {
-             return "yes or no";
-         }
-         c.mqttRaw = v == "yes";
-         return std::nullopt;
-     }},
+     [](LineConfig& c, std::string_view v) { return setYesNo(c.mqttRaw, v); }},
     {"mqtt_discovery", "yes|no", "publish Home Assistant discovery configs (yes)",
-     [](LineConfig& c, std::string_view v) -> Error {
-         if (v != "yes" && v != "no") {
-             return "yes or no";
-         }
-         c.mqttDiscovery = v == "yes";
-         return std::nullopt;
-     }},
+     [](LineConfig& c, std::string_view v) { return setYesNo(c.mqttDiscovery, v); }},
     {"mqtt_discovery_prefix", "PREFIX", "Home Assistant's discovery prefix (homeassistant)",
      [](LineConfig& c, std::string_view v) -> Error {
          const bool ok = !v.empty() && v.front() != '/' && v.back() != '/' &&
