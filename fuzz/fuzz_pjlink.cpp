@@ -42,12 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             PJ_FUZZ_CHECK(std::string("%") + request->cls + request->command + " " +
                               request->parameter ==
                           line);
-            PJ_FUZZ_CHECK(request->cls == '1');
+            PJ_FUZZ_CHECK(request->cls == '1' || request->cls == '2');
         } else {
             const auto& rejected = std::get<pjlink::Rejected>(parsed);
             PJ_FUZZ_CHECK(rejected.header.empty() || line.substr(0, 6) == rejected.header);
         }
         start = end + 1;
+    }
+    // A search is the one datagram answered on the search port.
+    if (pjlink::isSearch(bytes)) {
+        PJ_FUZZ_CHECK(bytes.starts_with("%2SRCH") && bytes.size() <= 8);
     }
 
     pj::sim::Projector projector;

@@ -115,6 +115,15 @@ Error setPath(std::string& field, std::string_view value) {
     return std::nullopt;
 }
 
+// A port alone is on the loopback interface.
+Error setListen(std::optional<ListenAddress>& field, std::string_view value) {
+    field = hostPort(value, false, 0);
+    if (field && field->host.empty()) {
+        field->host = "127.0.0.1";
+    }
+    return field ? Error{} : "[HOST:]PORT with a port from 1 to 65535";
+}
+
 Error setYesNo(bool& field, std::string_view value) {
     if (value != "yes" && value != "no") {
         return "yes or no";
@@ -205,13 +214,7 @@ const auto kOptions = std::to_array<Option>({
      }},
     {"listen", "[HOST:]PORT",
      "also take clients over TCP; on 127.0.0.1 without HOST, on the network only with --allow",
-     [](LineConfig& c, std::string_view v) -> Error {
-         c.listen = hostPort(v, false, 0);
-         if (c.listen && c.listen->host.empty()) {
-             c.listen->host = "127.0.0.1";
-         }
-         return c.listen ? Error{} : "[HOST:]PORT with a port from 1 to 65535";
-     }},
+     [](LineConfig& c, std::string_view v) { return setListen(c.listen, v); }},
     {"allow", "CIDR,...", "the TCP clients taken, as 192.168.10.0/24,10.1.2.3 (every one)",
      [](LineConfig& c, std::string_view v) -> Error {
          std::vector<AddressRange> ranges;
@@ -371,6 +374,9 @@ const auto kOptions = std::to_array<Option>({
      }},
     {"pjlink_password_file", "FILE", "PJLink clients authenticate with its first line (none)",
      [](LineConfig& c, std::string_view v) { return setPath(c.pjlinkPasswordFile, v); }},
+    {"pjlink_search", "[HOST:]PORT",
+     "answer PJLink searches (UDP), as 0.0.0.0:4352 to hear broadcasts (off)",
+     [](LineConfig& c, std::string_view v) { return setListen(c.pjlinkSearch, v); }},
 });
 
 const Option* findOption(std::string_view key) {
@@ -421,6 +427,16 @@ std::optional<ConfigError> checkTogether(LineConfig& config) {
         if (!loopbackHost(endpoint.listen.host) && config.allow.empty()) {
             return ConfigError{"--pjlink on " + endpoint.listen.host +
                                " takes clients from the network: name them with --allow "
+                               "CIDR,... (allow = in the configuration file)"};
+        }
+    }
+    if (config.pjlinkSearch) {
+        if (config.pjlink.empty()) {
+            return ConfigError{"--pjlink-search answers for PJLink endpoints: give --pjlink"};
+        }
+        if (!loopbackHost(config.pjlinkSearch->host) && config.allow.empty()) {
+            return ConfigError{"--pjlink-search on " + config.pjlinkSearch->host +
+                               " hears the network: name who may search with --allow "
                                "CIDR,... (allow = in the configuration file)"};
         }
     }

@@ -74,6 +74,8 @@ struct LineConfig {
     std::vector<PjlinkEndpoint> pjlink;
     std::string pjlinkPasswordFile;
     std::optional<std::string> pjlinkPassword;  // read from pjlinkPasswordFile
+    // Where PJLink searches (class 2, UDP) are answered for the endpoints; none: not at all.
+    std::optional<ListenAddress> pjlinkSearch;
     // Home Assistant discovery: on or off, its prefix, and the projectors' manufacturer and
     // model by address (kEveryProjector: every projector without one of its own).
     bool mqttDiscovery = true;

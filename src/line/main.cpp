@@ -121,12 +121,18 @@ int main(int argc, char** argv) {
             log(*error);
             return 1;
         }
-        pj::line::PjlinkServer pjlink(loop, server.hub(), server.config(), log);
+        // The bridge hears of settings made through PJLink, to poll that projector at once.
+        std::unique_ptr<pj::line::MqttBridge> bridge;
+        pj::line::PjlinkServer pjlink(loop, server.hub(), server.config(), log,
+                                      [&bridge](int address) {
+                                          if (bridge) {
+                                              bridge->pollSoon(address);
+                                          }
+                                      });
         if (const auto error = pjlink.start()) {
             log(*error);
             return 1;
         }
-        std::unique_ptr<pj::line::MqttBridge> bridge;
         if (config.mqtt) {
             bridge = std::make_unique<pj::line::MqttBridge>(loop, server.hub(),
                                                             mqttSettings(config), log);

@@ -512,10 +512,14 @@ void MqttBridge::command(const mosquitto_message& message) {
             const std::string said = commandResult(command, answer);
             say(where + command + ": " + said);
             result(address, said);
-            if (poller_) {
-                poller_->pollSoon(address);
-            }
+            pollSoon(address);
         });
+}
+
+void MqttBridge::pollSoon(int address) {
+    if (poller_) {
+        poller_->pollSoon(address);
+    }
 }
 
 std::optional<std::string> MqttBridge::commandOf(std::string_view payload,

@@ -129,6 +129,9 @@ class MqttBridge {
     // True between the broker's acceptance of the connection and its loss.
     bool connected() const { return connected_; }
 
+    // Another way in (PJLink) changed projector `address`: its state is asked at once.
+    void pollSoon(int address);
+
   private:
     static void onConnect(mosquitto* client, void* self, int rc);
     static void onDisconnect(mosquitto* client, void* self, int rc);

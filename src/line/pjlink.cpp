@@ -113,7 +113,7 @@ std::variant<Request, Rejected> parseLine(std::string_view line, bool tooLong) {
     if (tooLong) {
         return Rejected{Why::TooLong, std::move(header)};
     }
-    if (line[1] != '1') {
+    if (line[1] != '1' && line[1] != '2') {
         return Rejected{Why::UnknownCommand, std::move(header)};
     }
     if (line.size() < 8 || line[6] != ' ') {
@@ -136,6 +136,7 @@ std::string answerLine(std::string_view header, std::string_view result) {
 namespace {
 
 using OS = OperatingState;
+constexpr std::string_view kOperating = "status.operating";
 
 // ERST ?'s six digits (fan, lamp, temperature, cover, filter, other) for each operating state.
 // clang-format off
@@ -207,13 +208,18 @@ Result info(const Context& c, std::span<const std::string>) {
 Result classOne(const Context&, std::span<const std::string>) {
     return "1";
 }
+// The projector does not tell whether its picture is frozen: unavailable, once it answered.
+Result freeze(const Context&, std::span<const std::string> replies) {
+    return valueOf<OperatingState>(kOperating, replies[0]) ? "ERR3" : "ERR4";
+}
 
 }  // namespace
 
 // One PJLink command and parameter: a setting sends `named` (after asking the operating state
 // when `refusedOnTheWay`: the projector does not take it while warming or cooling); a query
 // asks `queries` in turn and answers with `answer`. `input` is the input an INPT code selects;
-// its first digit is the PJLink type (1 RGB, 2 VIDEO, 3 DIGITAL).
+// its first digit is the PJLink type (1 RGB, 2 VIDEO, 3 DIGITAL). `cls` is the PJLink class
+// the command is asked in.
 struct Face::Row {
     std::string_view command;
     std::string_view parameter;
@@ -222,12 +228,12 @@ struct Face::Row {
     int input;
     std::array<std::string_view, 2> queries;
     Answerer answer;
+    char cls = '1';
 };
 
 namespace {
 
 using Row = Face::Row;
-constexpr std::string_view kOperating = "status.operating";
 
 // clang-format off
 constexpr auto kTable = std::to_array<Row>({
@@ -264,6 +270,9 @@ constexpr auto kTable = std::to_array<Row>({
     {"INF2", "?",  {},                  false, 0, {"status.raw"}, model},
     {"INFO", "?",  {},                  false, 0, {}, info},
     {"CLSS", "?",  {},                  false, 0, {}, classOne},
+    {"FREZ", "1",  "freeze.on",         false, 0, {}, nullptr, '2'},
+    {"FREZ", "0",  "freeze.off",        false, 0, {}, nullptr, '2'},
+    {"FREZ", "?",  {},                  false, 0, {kOperating}, freeze, '2'},
 });
 // clang-format on
 
@@ -377,7 +386,7 @@ Face::~Face() {
 void Face::carryOut(const Request& request, std::function<void(Result)> done) {
     bool known = false;
     for (const Row& row : kTable) {
-        if (row.command != request.command) {
+        if (row.command != request.command || row.cls != request.cls) {
             continue;
         }
         known = true;
@@ -466,6 +475,31 @@ void Face::query(const Row& row, std::size_t step, std::vector<std::string> repl
              replies.push_back(*answer);
              query(row, step + 1, std::move(replies), std::move(done));
          });
+}
+
+// ---- Search ---------------------------------------------------------------------------------
+
+bool isSearch(std::string_view datagram) {
+    constexpr std::string_view kSearch = "%2SRCH";
+    if (!datagram.starts_with(kSearch)) {
+        return false;
+    }
+    const std::string_view end = datagram.substr(kSearch.size());
+    return end == "\r" || end == "\n" || end == "\r\n";
+}
+
+std::string searchAnswer(std::string_view mac) {
+    return "%2ACKN=" + std::string(mac) + "\r";
+}
+
+std::string endpointMac(std::string_view lineName, int address) {
+    const std::string digest = md5Hex(std::string(lineName) + "/" + std::to_string(address));
+    // The first octet's low bits: unicast (bit 0 clear), locally administered (bit 1 set).
+    std::string mac = "02";
+    for (std::size_t i = 2; i < 12; i += 2) {
+        mac += ":" + digest.substr(i, 2);
+    }
+    return mac;
 }
 
 // ---- One connection -----------------------------------------------------------------------

@@ -31,7 +31,7 @@ inline constexpr std::size_t kMostWaiting = 16;
 // The MD5 digest of `data` in 32 lower-case hex digits.
 std::string md5Hex(std::string_view data);
 
-// One command line: "%1" + the command's four characters + " " + the parameter.
+// One command line: "%" + its class + the command's four characters + " " + the parameter.
 struct Request {
     char cls = '1';
     std::string command;
@@ -47,7 +47,8 @@ struct Rejected {
 };
 
 // Reads one line, without its carriage return; `tooLong` when the line passed kLongestLine
-// (then `line` holds its start).
+// (then `line` holds its start). Class 1 and class 2 lines are read; the table says which
+// commands of each are taken.
 std::variant<Request, Rejected> parseLine(std::string_view line, bool tooLong = false);
 
 // The answer line for `request`: "%1POWR=OK\r".
@@ -100,6 +101,20 @@ class Face {
 
 // The PJLink codes the face takes, for INST ? and the README: "11 12 13 ...".
 std::string inputList();
+
+// ---- Search (class 2, over UDP) -------------------------------------------------------
+
+// Whether a datagram is a search, "%2SRCH" and the end of its line (a carriage return, or a
+// line feed from a hand at nc). Nothing else that comes to the search port is answered.
+bool isSearch(std::string_view datagram);
+
+// The answer to a search for one projector: "%2ACKN=" + its MAC address + a carriage return.
+std::string searchAnswer(std::string_view mac);
+
+// The MAC address a projector's endpoint answers a search with: a locally administered one
+// made from the line's name and the projector's address, so that a tool sees each projector
+// as a device of its own, the same one after every restart.
+std::string endpointMac(std::string_view lineName, int address);
 
 // ---- One connection ---------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 #include "line/pjlink_server.h"
 
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,6 +21,9 @@ namespace {
 
 // What a PJLink client may leave unread before it is let go: answers are short.
 constexpr std::size_t kBacklog = 16 * 1024;
+// Searches answered in a second, at most: each brings a datagram from every endpoint, and
+// a search's sender can be forged, so a flood of them must not become a bigger one.
+constexpr int kSearchesPerSecond = 10;
 
 std::string peerName(const sockaddr_storage& address) {
     char host[NI_MAXHOST] = "?";
@@ -46,7 +50,7 @@ std::string projectorName(int address) {
 // idle close is looked at every second.
 class PjlinkServer::Connection {
   public:
-    Connection(PjlinkServer& server, int fd, pjlink::Face& face, std::string name)
+    Connection(PjlinkServer& server, int fd, Endpoint& endpoint, std::string name)
         : server_(server),
           fd_(fd),
           name_(std::move(name)),
@@ -54,8 +58,9 @@ class PjlinkServer::Connection {
           session_(
               {server.config_.pjlinkPassword, randomHex()}, server.nowMs(),
               [this](std::string_view bytes) { write(bytes); },
-              [&face](const pjlink::Request& r, std::function<void(pjlink::Result)> done) {
-                  face.carryOut(r, std::move(done));
+              [this, &endpoint](const pjlink::Request& r,
+                                std::function<void(pjlink::Result)> done) {
+                  server_.carryOut(endpoint, r, std::move(done));
               },
               [this](std::string_view text) { server_.log_(name_ + ": " + std::string(text)); },
               [this](std::string why) { leave(std::move(why)); }) {
@@ -150,12 +155,20 @@ class PjlinkServer::Connection {
 };
 
 PjlinkServer::PjlinkServer(posix::EventLoop& loop, LineAccess& line, const LineConfig& config,
-                           Log log)
-    : loop_(loop), line_(line), config_(config), log_(std::move(log)) {}
+                           Log log, Changed changed)
+    : loop_(loop),
+      line_(line),
+      config_(config),
+      log_(std::move(log)),
+      changed_(std::move(changed)) {}
 
 PjlinkServer::~PjlinkServer() {
     loop_.cancelPosted(this);
     connections_.clear();
+    if (searchFd_ >= 0) {
+        loop_.unwatch(searchWatch_);
+        ::close(searchFd_);
+    }
     for (const auto& endpoint : endpoints_) {
         if (endpoint->fd >= 0) {
             loop_.unwatch(endpoint->watch);
@@ -189,7 +202,76 @@ std::optional<std::string> PjlinkServer::start() {
              (config_.pjlinkPassword ? ", with authentication" : ", without authentication"));
         endpoints_.push_back(std::move(endpoint));
     }
+    if (const auto& where = config_.pjlinkSearch) {
+        std::string error;
+        searchFd_ = bindUdpOn(*where, error);
+        if (searchFd_ < 0) {
+            return "PJLink search: " + error;
+        }
+        searchWatch_ = loop_.watch(searchFd_, POLLIN, [this](short) { search(); });
+        log_("PJLink searches are answered on " + where->host + ":" + std::to_string(where->port) +
+             " (UDP)");
+    }
     return std::nullopt;
+}
+
+void PjlinkServer::carryOut(Endpoint& endpoint, const pjlink::Request& request,
+                            std::function<void(pjlink::Result)> done) {
+    const bool setting = request.parameter != "?";
+    endpoint.face->carryOut(
+        request, [this, setting, address = endpoint.address, done](const pjlink::Result& result) {
+            if (setting && result == "OK" && changed_) {
+                changed_(address);
+            }
+            done(result);
+        });
+}
+
+// A search is answered with one datagram for each endpoint, sent to PJLink's port of the
+// searcher, where a controller hears answers, and to the port it searched from when that is
+// another, for tools that listen there.
+void PjlinkServer::search() {
+    char buffer[64];
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    const ssize_t n = ::recvfrom(searchFd_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&peer), &size);
+    if (n <= 0 || !pjlink::isSearch(std::string_view(buffer, static_cast<std::size_t>(n)))) {
+        return;
+    }
+    if (!allowedPeer(config_.allow, peer)) {
+        log_("PJLink search from " + peerName(peer) +
+             " not answered: its address is not allowed (--allow)");
+        return;
+    }
+    const std::int64_t now = nowMs();
+    if (now - searchSecondMs_ >= 1000) {
+        searchSecondMs_ = now;
+        searchesAnswered_ = 0;
+    }
+    if (++searchesAnswered_ > kSearchesPerSecond) {
+        log_("PJLink searches past " + std::to_string(kSearchesPerSecond) +
+             " in a second not answered");
+        return;
+    }
+    in_port_t& port = peer.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(peer).sin6_port
+                                                 : reinterpret_cast<sockaddr_in&>(peer).sin_port;
+    std::vector<in_port_t> ports{htons(pjlink::kDefaultPort)};
+    if (port != ports.front()) {
+        ports.push_back(port);
+    }
+    const std::string searcher = peerName(peer);
+    for (const in_port_t to : ports) {
+        port = to;
+        for (const auto& endpoint : endpoints_) {
+            const std::string answer =
+                pjlink::searchAnswer(pjlink::endpointMac(config_.name, endpoint->address));
+            ::sendto(searchFd_, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(&peer), size);
+        }
+    }
+    log_("PJLink search from " + searcher + ": answered for " + std::to_string(endpoints_.size()) +
+         " projectors");
 }
 
 void PjlinkServer::accept(Endpoint& endpoint) {
@@ -214,7 +296,7 @@ void PjlinkServer::accept(Endpoint& endpoint) {
         return;
     }
     tuneTcpClient(fd);
-    connections_.push_back(std::make_unique<Connection>(*this, fd, *endpoint.face, name));
+    connections_.push_back(std::make_unique<Connection>(*this, fd, endpoint, name));
 }
 
 void PjlinkServer::close(Connection* connection, std::string_view /*why*/) {

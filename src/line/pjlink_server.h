@@ -21,12 +21,18 @@ namespace pj::line {
 // pjline's PJLink endpoints: one TCP listener for each projector configured with --pjlink,
 // each connection a pjlink::Session on that projector's pjlink::Face. The faces ask through
 // the line's queue (LineAccess), as the MQTT bridge does, so that their frames never
-// interleave with a client's. Connections come from the addresses --allow takes only.
+// interleave with a client's. Connections come from the addresses --allow takes only. With
+// --pjlink-search, PJLink searches over UDP from those addresses are answered for each
+// endpoint.
 class PjlinkServer {
   public:
     using Log = std::function<void(std::string_view line)>;
+    // Called with a projector's address once a setting made through PJLink was taken, so
+    // that the other ways in learn the projector's new state at once.
+    using Changed = std::function<void(int address)>;
 
-    PjlinkServer(posix::EventLoop& loop, LineAccess& line, const LineConfig& config, Log log);
+    PjlinkServer(posix::EventLoop& loop, LineAccess& line, const LineConfig& config, Log log,
+                 Changed changed = {});
     ~PjlinkServer();
     PjlinkServer(const PjlinkServer&) = delete;
     PjlinkServer& operator=(const PjlinkServer&) = delete;
@@ -45,7 +51,9 @@ class PjlinkServer {
     };
 
     void accept(Endpoint& endpoint);
-    bool allowed(const sockaddr_storage& peer) const;
+    void carryOut(Endpoint& endpoint, const pjlink::Request& request,
+                  std::function<void(pjlink::Result)> done);
+    void search();
     void close(Connection* connection, std::string_view why);
     std::int64_t nowMs() const { return clock_.nowUs() / 1000; }
 
@@ -53,8 +61,14 @@ class PjlinkServer {
     LineAccess& line_;
     const LineConfig& config_;
     Log log_;
+    Changed changed_;
     posix::MonotonicClock clock_;
     std::vector<std::unique_ptr<Endpoint>> endpoints_;
+    int searchFd_ = -1;
+    posix::EventLoop::WatchId searchWatch_ = 0;
+    // Searches answered in the second that began at searchSecondMs_.
+    std::int64_t searchSecondMs_ = 0;
+    int searchesAnswered_ = 0;
     std::vector<std::unique_ptr<Connection>> connections_;
     std::size_t seen_ = 0;
 };

@@ -52,12 +52,11 @@ std::string tcpPeer(const sockaddr_storage& address, std::size_t serial) {
     return "tcp client " + std::to_string(serial) + " (" + host + ":" + port + ")";
 }
 
-}  // namespace
-
-int listenTcpOn(const ListenAddress& where, std::string& error) {
+// A socket of `type` bound to `where` (listening, for a stream), or -1 with `error` said.
+int boundSocket(const ListenAddress& where, int type, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_socktype = type;
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
     const std::string port = std::to_string(where.port);
@@ -67,14 +66,15 @@ int listenTcpOn(const ListenAddress& where, std::string& error) {
         error = "cannot listen on " + where.host + ":" + port + ": " + gai_strerror(looked);
         return -1;
     }
-    int listening = -1;
+    int bound = -1;
     std::string why;
-    for (const addrinfo* a = found; a != nullptr && listening < 0; a = a->ai_next) {
+    for (const addrinfo* a = found; a != nullptr && bound < 0; a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         const int yes = 1;
         if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
-            ::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
-            listening = fd;
+            ::bind(fd, a->ai_addr, a->ai_addrlen) == 0 &&
+            (type != SOCK_STREAM || ::listen(fd, 16) == 0)) {
+            bound = fd;
         } else {
             why = std::strerror(errno);
             if (fd >= 0) {
@@ -83,11 +83,21 @@ int listenTcpOn(const ListenAddress& where, std::string& error) {
         }
     }
     freeaddrinfo(found);
-    if (listening < 0) {
+    if (bound < 0) {
         error = "cannot listen on " +
                 (where.host.empty() ? std::string("port ") : where.host + ":") + port + ": " + why;
     }
-    return listening;
+    return bound;
+}
+
+}  // namespace
+
+int listenTcpOn(const ListenAddress& where, std::string& error) {
+    return boundSocket(where, SOCK_STREAM, error);
+}
+
+int bindUdpOn(const ListenAddress& where, std::string& error) {
+    return boundSocket(where, SOCK_DGRAM, error);
 }
 
 bool allowedPeer(const std::vector<AddressRange>& allow, const sockaddr_storage& peer) {

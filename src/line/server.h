@@ -22,6 +22,8 @@ namespace pj::line {
 
 // A listening TCP socket on `where` (non-blocking); -1 with `error` said when none can be had.
 int listenTcpOn(const ListenAddress& where, std::string& error);
+// The same for datagrams: a UDP socket bound to `where`.
+int bindUdpOn(const ListenAddress& where, std::string& error);
 // Whether a TCP peer is one `allow` takes (every one when it is empty).
 bool allowedPeer(const std::vector<AddressRange>& allow, const sockaddr_storage& peer);
 // Sets a TCP client's socket to send at once and to find a vanished peer (keepalive).

@@ -111,6 +111,10 @@ TEST(LineConfig, EachBadValueIsRefusedNamingItsOption) {
         {{"--device", "/dev/x", "--projectors", "1", "--pjlink", "1=0.0.0.0:4352"},
          "--pjlink on 0.0.0.0 takes clients"},
         {{"--device", "/dev/x", "--pjlink-password-file", "/dev/zero"}, "/dev/zero: not a"},
+        {{"--device", "/dev/x", "--pjlink-search", "4352"}, "--pjlink-search answers for PJLink"},
+        {{"--device", "/dev/x", "--projectors", "1", "--pjlink", "1=4352", "--pjlink-search",
+          "0.0.0.0:4352"},
+         "--pjlink-search on 0.0.0.0 hears the network"},
         {{"--device", "/dev/x", "--mqtt-discovery", "off"}, "--mqtt-discovery: yes or no"},
         {{"--device", "/dev/x", "--mqtt-discovery-prefix", "/ha"}, "--mqtt-discovery-prefix: "},
         {{"--device", "/dev/x", "--mqtt-model", "1:A;1:B"}, "--mqtt-model: TEXT for every"},
@@ -143,7 +147,8 @@ TEST(LineConfig, TheNetworkTakesAnAllowListAndTheBrokerAPasswordFromAFile) {
     std::ofstream(secret) << "pj\n";
     const Parsed pjlink =
         parse({"--device", "/dev/x", "--projectors", "1,3", "--allow", "192.0.2.0/24", "--pjlink",
-               "1=4352, 3=192.0.2.9:4352", "--pjlink-password-file", secret});
+               "1=4352, 3=192.0.2.9:4352", "--pjlink-password-file", secret, "--pjlink-search",
+               "0.0.0.0:4352"});
     ASSERT_TRUE(std::holds_alternative<LineConfig>(pjlink)) << errorOf(pjlink);
     const auto& p = std::get<LineConfig>(pjlink);
     ASSERT_EQ(p.pjlink.size(), 2u);
@@ -151,6 +156,8 @@ TEST(LineConfig, TheNetworkTakesAnAllowListAndTheBrokerAPasswordFromAFile) {
     EXPECT_EQ(p.pjlink[1].address, 3);
     EXPECT_EQ(p.pjlink[1].listen.host, "192.0.2.9");
     EXPECT_EQ(p.pjlinkPassword, "pj");
+    ASSERT_TRUE(p.pjlinkSearch);
+    EXPECT_EQ(p.pjlinkSearch->port, 4352);
     std::ofstream(secret) << std::string(33, 'p') << "\n";
     EXPECT_EQ(errorOf(parse({"--device", "/dev/x", "--pjlink-password-file", secret})),
               secret + ": no password of 1 to 32 characters on its first line");

@@ -531,14 +531,28 @@ class PjlineInHomeAssistant : public ::testing::Test {
         sim.stop();
         std::filesystem::remove_all(dir);
     }
-    void startServer() {
-        server = std::make_unique<Process>(
-            std::vector<std::string>{
-                PJ_LINE_BIN, "--device", dir + "/tty", "--socket", dir + "/line.sock", "--name",
-                "test", "--projectors", "1,2", "--poll", "1", "--mqtt",
-                "127.0.0.1:" + std::to_string(broker.port), "--mqtt-raw", "yes",
-                "--mqtt-manufacturer", "Acme", "--mqtt-model", "1:PJ-100;2:PJ-200"},
-            dir + "/pjline");
+    void startServer(const std::vector<std::string>& more = {}) {
+        std::vector<std::string> args{PJ_LINE_BIN,
+                                      "--device",
+                                      dir + "/tty",
+                                      "--socket",
+                                      dir + "/line.sock",
+                                      "--name",
+                                      "test",
+                                      "--projectors",
+                                      "1,2",
+                                      "--poll",
+                                      "1",
+                                      "--mqtt",
+                                      "127.0.0.1:" + std::to_string(broker.port),
+                                      "--mqtt-raw",
+                                      "yes",
+                                      "--mqtt-manufacturer",
+                                      "Acme",
+                                      "--mqtt-model",
+                                      "1:PJ-100;2:PJ-200"};
+        args.insert(args.end(), more.begin(), more.end());
+        server = std::make_unique<Process>(args, dir + "/pjline");
         ASSERT_TRUE(server->started());
     }
     bool silent(std::size_t index, bool on) {
@@ -621,6 +635,22 @@ TEST_F(PjlineInHomeAssistant, AvailabilitySelectsResultsBirthAndRemovalAsHomeAss
     const std::size_t before = broker.payloads(power1).size();
     broker.publish("homeassistant/status", "online");
     EXPECT_TRUE(waitFor([&] { return broker.payloads(power1).size() > before; })) << server->err();
+}
+
+TEST_F(PjlineInHomeAssistant, APjlinkSettingIsOnTheBrokerAtOnce) {
+    broker.start();
+    const int pjlink = freePort();
+    // No round of polls comes within the test: only the setting can have the state asked.
+    startServer({"--poll", "86400", "--pjlink", "2=" + std::to_string(pjlink)});
+    const std::string state2 = "pjline/test/2/state";
+    ASSERT_TRUE(waitFor([&] {
+        return broker.heard(state2, R"("input":1)") && server->errSays("PJLink clients reach");
+    })) << server->err();
+    RawClient c = RawClient::tcp(pjlink);
+    c.send("%1INPT 22\r");
+    EXPECT_TRUE(c.readUntil([](const std::string& h) { return h.ends_with("%1INPT=OK\r"); }))
+        << c.heard;
+    EXPECT_TRUE(waitFor([&] { return broker.heard(state2, R"("input":2)"); })) << server->err();
 }
 
 }  // namespace

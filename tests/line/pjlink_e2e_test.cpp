@@ -3,6 +3,8 @@
 // each on a port of its own, with authentication, beside the line's other clients.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <filesystem>
 #include <fstream>
@@ -88,7 +90,9 @@ class PjlinkOnLine : public ::testing::Test {
             "--pjlink",
             "1=" + std::to_string(ports[0]) + ",2=127.0.0.1:" + std::to_string(ports[1]),
             "--pjlink-password-file",
-            dir + "/password"};
+            dir + "/password",
+            "--pjlink-search",
+            std::to_string(searchPort)};
         server = std::make_unique<Process>(args, dir + "/pjline");
         ASSERT_TRUE(server->started());
         ASSERT_TRUE(waitFor([&] {
@@ -116,6 +120,7 @@ class PjlinkOnLine : public ::testing::Test {
 
     const std::string dir = testDir();
     const std::array<int, 2> ports{freePort(), freePort()};
+    const int searchPort = freePort();
     sim::LineServer sim{simOptions(), sim::Bus::withAddresses({1, 2}, sim::ProjectorSettings{})};
     std::unique_ptr<Process> server;
 };
@@ -144,6 +149,8 @@ TEST_F(PjlinkOnLine, EachCommandSetAndQueriedOnEachProjector) {
             {"%1INF2 ?", "%1INF2=PJ-SIM VER1.00"},
             {"%1INFO ?", "%1INFO=RS-232C hall projector " + n},
             {"%1CLSS ?", "%1CLSS=1"},
+            {"%2FREZ 1", "%2FREZ=OK"},
+            {"%2FREZ ?", "%2FREZ=ERR3"},
             {"%1SVOL 1", "%1SVOL=ERR1"},
             {"%1INPT 99", "%1INPT=ERR2"},
         };
@@ -172,7 +179,7 @@ TEST_F(PjlinkOnLine, WrongPasswordBadAndOverlongLines) {
     EXPECT_EQ(c.ask("%1NAME " + std::string(500, 'x')), "%1NAME=ERR2");
     EXPECT_EQ(c.ask("%1POWR"), "%1POWR=ERR2");
     c.sendRaw("this is no command\r");  // not answered
-    EXPECT_EQ(c.ask("%2SRCH"), "%2SRCH=ERR1");
+    EXPECT_EQ(c.ask("%2POWR ?"), "%2POWR=ERR1");
     EXPECT_EQ(c.ask("%1POWR ?"), "%1POWR=0");
 }
 
@@ -188,6 +195,32 @@ TEST_F(PjlinkOnLine, RefusesPowerAndInputWhileWarmingAndFailsForASilentProjector
     PjlinkClient silent = client(0);
     EXPECT_EQ(silent.ask("%1POWR ?"), "%1POWR=ERR4");
     EXPECT_EQ(silent.ask("%1AVMT 11"), "%1AVMT=ERR4");
+}
+
+TEST_F(PjlinkOnLine, ASearchIsAnsweredOnceForEachProjector) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval bound{10, 0};
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound), 0);
+    to.sin_port = htons(static_cast<std::uint16_t>(searchPort));
+    // A datagram that is no search first: were it answered, its answers would come first.
+    for (const std::string_view datagram : {"%2SRCX\r", "%2SRCH\r"}) {
+        ASSERT_EQ(::sendto(fd, datagram.data(), datagram.size(), 0,
+                           reinterpret_cast<const sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(datagram.size()));
+    }
+    std::multiset<std::string> heard;
+    char buffer[64];
+    for (ssize_t n = 0; heard.size() < 2 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        heard.emplace(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    const std::multiset<std::string> answers{pjlink::searchAnswer(pjlink::endpointMac("hall", 1)),
+                                             pjlink::searchAnswer(pjlink::endpointMac("hall", 2))};
+    EXPECT_EQ(heard, answers) << server->err();
 }
 
 TEST_F(PjlinkOnLine, TwoPjlinkClientsAndPjctlShareTheLineWithoutInterleaving) {

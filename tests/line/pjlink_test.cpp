@@ -50,7 +50,8 @@ TEST(PjlinkLine, IsReadOrRejectedWithTheRightAnswer) {
         {"%1POWR", false, Rejected{Why::BadParameter, "%1POWR"}},
         {"%1POWR1", false, Rejected{Why::BadParameter, "%1POWR"}},
         {"%1POWR \x01", false, Rejected{Why::BadParameter, "%1POWR"}},
-        {"%2FREZ 1", false, Rejected{Why::UnknownCommand, "%2FREZ"}},
+        {"%2FREZ 1", false, Request{'2', "FREZ", "1"}},
+        {"%3FREZ 1", false, Rejected{Why::UnknownCommand, "%3FREZ"}},
         {longLine.substr(0, 135), true, Rejected{Why::TooLong, "%1NAME"}},
         {"POWR 1", false, Rejected{Why::Malformed, {}}},
         {"%1powr 1", false, Rejected{Why::Malformed, {}}},
@@ -61,6 +62,30 @@ TEST(PjlinkLine, IsReadOrRejectedWithTheRightAnswer) {
     for (const auto& c : cases) {
         EXPECT_EQ(parseLine(c.line, c.tooLong), c.expected) << c.line;
     }
+}
+
+TEST(PjlinkSearch, OnlyASearchIsAnsweredEachProjectorWithAMacOfItsOwn) {
+    const std::pair<std::string_view, bool> datagrams[] = {
+        {"%2SRCH\r", true},
+        {"%2SRCH\n", true},
+        {"%2SRCH\r\n", true},
+        {"%2SRCH", false},
+        {"%2SRCH \r", false},
+        {"%1SRCH\r", false},
+        {"%2ACKN=02:00:00:00:00:00\r", false},
+        {"%2SRCH\r%2SRCH\r", false},
+    };
+    for (const auto& [datagram, search] : datagrams) {
+        EXPECT_EQ(isSearch(datagram), search) << datagram;
+    }
+    const std::string one = endpointMac("hall", 1);
+    EXPECT_EQ(one, endpointMac("hall", 1));
+    EXPECT_NE(one, endpointMac("hall", 2));
+    EXPECT_NE(one, endpointMac("hallway", 1));
+    // Six octets; the first says locally administered and unicast.
+    EXPECT_EQ(one.size(), 17U);
+    EXPECT_EQ(one.substr(0, 3), "02:");
+    EXPECT_EQ(searchAnswer(one), "%2ACKN=" + one + "\r");
 }
 
 // A face on a simulated projector spoken to without an address; what it was sent is kept.
@@ -76,9 +101,9 @@ struct Bench {
                   answer(out.empty() ? std::nullopt : std::optional(out));
               }};
 
-    Result run(std::string_view command, std::string_view parameter) {
+    Result run(std::string_view command, std::string_view parameter, char cls = '1') {
         std::optional<Result> result;
-        face.carryOut({'1', std::string(command), std::string(parameter)},
+        face.carryOut({cls, std::string(command), std::string(parameter)},
                       [&](Result r) { result = std::move(r); });
         return result.value_or("(no answer)");
     }
@@ -100,6 +125,7 @@ TEST(PjlinkFace, AnswersEachCommandFromTheProjector) {
         void (*state)(sim::Projector&);
         std::string_view command, parameter, result;
         std::vector<std::string> sent;
+        char cls = '1';
     } cases[] = {
         {standby, "POWR", "?", "0", {"CR0"}},
         {on, "POWR", "?", "1", {"CR0"}},
@@ -140,6 +166,12 @@ TEST(PjlinkFace, AnswersEachCommandFromTheProjector) {
         {on, "CLSS", "?", "1", {}},
         {on, "CLSS", "1", "ERR2", {}},
         {on, "SVOL", "1", "ERR1", {}},
+        {on, "FREZ", "1", "OK", {"C43"}, '2'},
+        {on, "FREZ", "0", "OK", {"C44"}, '2'},
+        {on, "FREZ", "?", "ERR3", {"CR0"}, '2'},
+        {on, "FREZ", "2", "ERR2", {}, '2'},
+        {on, "FREZ", "1", "ERR1", {}},
+        {on, "POWR", "?", "ERR1", {}, '2'},
         {[](sim::Projector& p) { p.settings().silent = true; }, "POWR", "?", "ERR4", {"CR0"}},
         {[](sim::Projector& p) { p.settings().silent = true; },
          "AVMT",
@@ -150,7 +182,8 @@ TEST(PjlinkFace, AnswersEachCommandFromTheProjector) {
     for (const auto& c : cases) {
         Bench bench;
         c.state(bench.projector);
-        EXPECT_EQ(bench.run(c.command, c.parameter), c.result) << c.command << " " << c.parameter;
+        EXPECT_EQ(bench.run(c.command, c.parameter, c.cls), c.result)
+            << c.cls << c.command << " " << c.parameter;
         EXPECT_EQ(bench.sent, c.sent) << c.command << " " << c.parameter;
     }
 }
