@@ -27,16 +27,7 @@ namespace {
 
 using namespace std::string_literals;
 
-// The held button: zoom + repeats every 105 ms.
-constexpr ControlId kZoomIn = ControlId::Command15;
-constexpr std::string_view kZoomInFrame = "C47";
 constexpr double kZoomPeriodMs = 105;
-
-// A hold of zoom + on the panel.
-struct Hold {
-    double heldMs = 0;     // from the press to the release, on the steady clock
-    std::size_t sent = 0;  // frames the panel sent meanwhile
-};
 
 // What the three clients did on the line together, and what reached it.
 struct Shared {
@@ -105,44 +96,6 @@ class PjlineOnLine : public ::testing::Test {
     sim::LineServer sim{simOptions()};
     std::unique_ptr<Process> server;
 };
-
-// The panel's core, as the window runs it, on the line through pjline's TCP port: presses
-// zoom + for `holdMs` once it is connected, and ends after the release.
-Hold holdZoomOnThePanel(int port, int holdMs) {
-    struct Count final : FormObserver {
-        void sent(std::string_view) override { ++frames; }
-        std::size_t frames = 0;
-    } count;
-    posix::HeadlessRig rig;
-    rig.form.setObserver(&count);
-    posix::LoopTimer press(rig.loop), release(rig.loop), end(rig.loop);
-    Clock::time_point pressed;
-    Hold hold;
-    press.setInterval(20);
-    press.setOnTimer([&] {
-        if (rig.serial.portOpen()) {
-            press.setEnabled(false);
-            pressed = Clock::now();
-            rig.form.MouseDown(kZoomIn);
-            release.setEnabled(true);
-        }
-    });
-    release.setInterval(holdMs);
-    release.setOnTimer([&] {
-        release.setEnabled(false);
-        rig.form.MouseUp(kZoomIn);
-        hold.heldMs = std::chrono::duration<double, std::milli>(Clock::now() - pressed).count();
-        hold.sent = count.frames;
-        end.setEnabled(true);
-    });
-    end.setInterval(500);
-    end.setOnTimer([&] { rig.loop.quit(); });
-    rig.load("tcp://127.0.0.1:" + std::to_string(port));
-    press.setEnabled(true);
-    rig.loop.run();
-    EXPECT_EQ(count.frames, hold.sent) << "the panel sent after the release";
-    return hold;
-}
 
 struct Periods {
     std::size_t count = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "line/pjlink.h"
+#include "line/posix_rig.h"
 #include "line_process_support.h"
 #include "sim/bus.h"
 #include "sim/line_server.h"
@@ -83,6 +84,8 @@ class PjlinkOnLine : public ::testing::Test {
             dir + "/tty",
             "--socket",
             dir + "/line.sock",
+            "--listen",
+            std::to_string(panelPort),
             "--name",
             "hall",
             "--projectors",
@@ -121,6 +124,7 @@ class PjlinkOnLine : public ::testing::Test {
     const std::string dir = testDir();
     const std::array<int, 2> ports{freePort(), freePort()};
     const int searchPort = freePort();
+    const int panelPort = freePort();
     sim::LineServer sim{simOptions(), sim::Bus::withAddresses({1, 2}, sim::ProjectorSettings{})};
     std::unique_ptr<Process> server;
 };
@@ -223,7 +227,7 @@ TEST_F(PjlinkOnLine, ASearchIsAnsweredOnceForEachProjector) {
     EXPECT_EQ(heard, answers) << server->err();
 }
 
-TEST_F(PjlinkOnLine, TwoPjlinkClientsAndPjctlShareTheLineWithoutInterleaving) {
+TEST_F(PjlinkOnLine, TwoPjlinkClientsAPanelAndPjctlShareTheLineWithoutInterleaving) {
     const auto pjlinkRounds = [this](int index) {
         PjlinkClient c = client(index);
         int right = 0;
@@ -233,25 +237,40 @@ TEST_F(PjlinkOnLine, TwoPjlinkClientsAndPjctlShareTheLineWithoutInterleaving) {
         }
         return right;
     };
+    const auto pjctlRounds = [this] {
+        int right = 0;
+        for (int i = 0; i < 4; ++i) {
+            const Ran r = runToEnd({PJ_CTL_BIN, "--port", "unix:" + dir + "/line.sock", "--address",
+                                    "2", "query", "lamp-time"},
+                                   dir + "/pjctl");
+            // The readout of 01234 hours.
+            right += r.out.find(" 0 1 2 3 4 CR") != std::string::npos ? 1 : 0;
+        }
+        return right;
+    };
     auto first = std::async(std::launch::async, pjlinkRounds, 0);
     auto second = std::async(std::launch::async, pjlinkRounds, 1);
-    int pjctlRight = 0;
-    for (int i = 0; i < 4; ++i) {
-        const Ran r = runToEnd({PJ_CTL_BIN, "--port", "unix:" + dir + "/line.sock", "--address",
-                                "2", "query", "lamp-time"},
-                               dir + "/pjctl");
-        // The readout of 01234 hours.
-        pjctlRight += r.out.find(" 0 1 2 3 4 CR") != std::string::npos ? 1 : 0;
-    }
+    auto pjctl = std::async(std::launch::async, pjctlRounds);
+    // Meanwhile an operator holds zoom + on the panel (a projector without an address).
+    const Hold hold = holdZoomOnThePanel(panelPort, 1500);
     EXPECT_EQ(first.get(), 16);
     EXPECT_EQ(second.get(), 16);
-    EXPECT_EQ(pjctlRight, 4);
-    // Every frame reached the line whole.
-    const std::set<std::string> whole{"A001CR0", "A001CR3", "A001CR7",
-                                      "A002CR0", "A002CR3", "A002CR7"};
+    EXPECT_EQ(pjctl.get(), 4);
+    // Every frame reached the line whole, each of the panel's once.
+    const std::set<std::string> whole{"A001CR0",
+                                      "A001CR3",
+                                      "A001CR7",
+                                      "A002CR0",
+                                      "A002CR3",
+                                      "A002CR7",
+                                      std::string(kZoomInFrame)};
+    std::size_t panelFrames = 0;
     for (const sim::ReceivedFrame& frame : sim.frames()) {
         EXPECT_TRUE(whole.contains(frame.text)) << frame.text;
+        panelFrames += frame.text == kZoomInFrame ? 1 : 0;
     }
+    EXPECT_GT(hold.sent, 0U);
+    EXPECT_EQ(panelFrames, hold.sent);
 }
 
 }  // namespace

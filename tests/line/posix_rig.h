@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
 #include "app/form.h"
 #include "app/headless_rig.h"
 #include "posix/event_loop.h"
@@ -35,3 +41,56 @@ struct LoopLine {
 using HeadlessRig = pj::HeadlessRig<LoopLine>;
 
 }  // namespace pj::posix
+
+namespace pj::line::test {
+
+// The held button: zoom + repeats every 105 ms.
+constexpr ControlId kZoomIn = ControlId::Command15;
+constexpr std::string_view kZoomInFrame = "C47";
+
+// A hold of zoom + on the panel.
+struct Hold {
+    double heldMs = 0;     // from the press to the release, on the steady clock
+    std::size_t sent = 0;  // frames the panel sent meanwhile
+};
+
+// The panel's core, as the window runs it, on the line through pjline's TCP port: presses
+// zoom + for `holdMs` once it is connected, and ends after the release.
+inline Hold holdZoomOnThePanel(int port, int holdMs) {
+    using Steady = std::chrono::steady_clock;
+    struct Count final : FormObserver {
+        void sent(std::string_view) override { ++frames; }
+        std::size_t frames = 0;
+    } count;
+    posix::HeadlessRig rig;
+    rig.form.setObserver(&count);
+    posix::LoopTimer press(rig.loop), release(rig.loop), end(rig.loop);
+    Steady::time_point pressed;
+    Hold hold;
+    press.setInterval(20);
+    press.setOnTimer([&] {
+        if (rig.serial.portOpen()) {
+            press.setEnabled(false);
+            pressed = Steady::now();
+            rig.form.MouseDown(kZoomIn);
+            release.setEnabled(true);
+        }
+    });
+    release.setInterval(holdMs);
+    release.setOnTimer([&] {
+        release.setEnabled(false);
+        rig.form.MouseUp(kZoomIn);
+        hold.heldMs = std::chrono::duration<double, std::milli>(Steady::now() - pressed).count();
+        hold.sent = count.frames;
+        end.setEnabled(true);
+    });
+    end.setInterval(500);
+    end.setOnTimer([&] { rig.loop.quit(); });
+    rig.load("tcp://127.0.0.1:" + std::to_string(port));
+    press.setEnabled(true);
+    rig.loop.run();
+    EXPECT_EQ(count.frames, hold.sent) << "the panel sent after the release";
+    return hold;
+}
+
+}  // namespace pj::line::test
