@@ -5,11 +5,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "line/poller.h"
@@ -38,6 +40,53 @@ std::string randomHex() {
     char text[9];
     std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(device()));
     return text;
+}
+
+// Sends `datagram` to `to`, from `from` when that is one address of `to`'s family rather than
+// every one: a tool that searched finds each projector at the address its endpoint listens on,
+// though one socket answers for all of them.
+void sendFrom(int fd, std::string_view datagram, const sockaddr_storage& to, socklen_t toSize,
+              const sockaddr_storage& from) {
+    iovec part{const_cast<char*>(datagram.data()), datagram.size()};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_storage*>(&to);
+    message.msg_namelen = toSize;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+    if (to.ss_family == AF_INET && from.ss_family == AF_INET) {
+        const in_addr source = reinterpret_cast<const sockaddr_in&>(from).sin_addr;
+        if (source.s_addr != htonl(INADDR_ANY)) {
+            message.msg_control = control;
+            message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
+            cmsghdr* header = CMSG_FIRSTHDR(&message);
+            header->cmsg_level = IPPROTO_IP;
+            header->cmsg_type = IP_PKTINFO;
+            header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_spec_dst = source;
+            std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        }
+    } else if (to.ss_family == AF_INET6 && from.ss_family == AF_INET6) {
+        const in6_addr source = reinterpret_cast<const sockaddr_in6&>(from).sin6_addr;
+        if (!IN6_IS_ADDR_UNSPECIFIED(&source)) {
+            message.msg_control = control;
+            message.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
+            cmsghdr* header = CMSG_FIRSTHDR(&message);
+            header->cmsg_level = IPPROTO_IPV6;
+            header->cmsg_type = IPV6_PKTINFO;
+            header->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+            in6_pktinfo info{};
+            info.ipi6_addr = source;
+            std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        }
+    }
+    if (::sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
+        message.msg_control != nullptr) {
+        // That address cannot send to the searcher: the kernel chooses one.
+        ::sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&to), toSize);
+    }
 }
 
 std::string projectorName(int address) {
@@ -195,6 +244,8 @@ std::optional<std::string> PjlinkServer::start() {
         if (endpoint->fd < 0) {
             return "PJLink for " + projectorName(address) + ": " + error;
         }
+        socklen_t localSize = sizeof endpoint->local;
+        ::getsockname(endpoint->fd, reinterpret_cast<sockaddr*>(&endpoint->local), &localSize);
         Endpoint& e = *endpoint;
         endpoint->watch = loop_.watch(endpoint->fd, POLLIN, [this, &e](short) { accept(e); });
         log_("PJLink clients reach " + projectorName(address) + " at " + endpoint->where.host +
@@ -227,9 +278,9 @@ void PjlinkServer::carryOut(Endpoint& endpoint, const pjlink::Request& request,
         });
 }
 
-// A search is answered with one datagram for each endpoint, sent to PJLink's port of the
-// searcher, where a controller hears answers, and to the port it searched from when that is
-// another, for tools that listen there.
+// A search is answered with one datagram for each endpoint, from the endpoint's address, sent
+// to PJLink's port of the searcher, where a controller hears answers, and to the port it
+// searched from when that is another, for tools that listen there.
 void PjlinkServer::search() {
     char buffer[64];
     sockaddr_storage peer{};
@@ -264,10 +315,9 @@ void PjlinkServer::search() {
     for (const in_port_t to : ports) {
         port = to;
         for (const auto& endpoint : endpoints_) {
-            const std::string answer =
-                pjlink::searchAnswer(pjlink::endpointMac(config_.name, endpoint->address));
-            ::sendto(searchFd_, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr*>(&peer), size);
+            sendFrom(searchFd_,
+                     pjlink::searchAnswer(pjlink::endpointMac(config_.name, endpoint->address)),
+                     peer, size, endpoint->local);
         }
     }
     log_("PJLink search from " + searcher + ": answered for " + std::to_string(endpoints_.size()) +

@@ -48,6 +48,7 @@ class PjlinkServer {
         std::unique_ptr<pjlink::Face> face;
         int fd = -1;
         posix::EventLoop::WatchId watch = 0;
+        sockaddr_storage local{};  // the address the endpoint's socket is bound to
     };
 
     void accept(Endpoint& endpoint);
