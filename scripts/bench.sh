@@ -8,26 +8,32 @@
 # query through pjline beside the same query as a line exchange (scripts/bench_pjlink.sh).
 # Usage: bench.sh
 #        bench.sh --ctl-only [--runs N] [--bin DIR]
-#   --ctl-only  only the pjctl and pyserial comparison (well under a minute after the build):
-#               rewrites its own part of docs/PERFORMANCE.md and leaves the other figures as
-#               they are; the options after it go to bench_ctl.sh
+#        bench.sh --pjlink-only [--runs N] [--bin DIR]
+#   --ctl-only     only the pjctl and pyserial comparison (well under a minute after the
+#                  build): rewrites its own part of docs/PERFORMANCE.md and leaves the other
+#                  figures as they are; the options after it go to bench_ctl.sh
+#   --pjlink-only  the same for the PJLink query (bench_pjlink.sh)
 # BENCH_JOBS sets the build's parallelism (default: the number of processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ctl_only=false
-if [[ "${1:-}" == --ctl-only ]]; then
-    ctl_only=true
-    shift
-elif (($#)); then
-    echo "usage: $0 [--ctl-only [--runs N] [--bin DIR]]" >&2
-    exit 2
-fi
+only=
+case "${1:-}" in
+    --ctl-only) only=ctl; shift ;;
+    --pjlink-only) only=pjlink; shift ;;
+    "") ;;
+    *)
+        echo "usage: $0 [--ctl-only|--pjlink-only [--runs N] [--bin DIR]]" >&2
+        exit 2
+        ;;
+esac
 
 begin='<!-- bench:begin -->'
 end='<!-- bench:end -->'
 ctl_begin='<!-- bench-ctl:begin -->'
 ctl_end='<!-- bench-ctl:end -->'
+pjlink_begin='<!-- bench-pjlink:begin -->'
+pjlink_end='<!-- bench-pjlink:end -->'
 doc=docs/PERFORMANCE.md
 
 # Puts FILE in place of the lines between the marker lines FROM and TO of the page (the
@@ -55,23 +61,34 @@ new_page() {
 
 work=$(mktemp -d)
 
-if $ctl_only; then
-    trap 'rm -rf "$work"' EXIT
-    bash scripts/bench_ctl.sh "$@" --table "$work/ctl.md"
-    { echo "$ctl_begin"; cat "$work/ctl.md"; echo "$ctl_end"; } >"$work/ctl-block.md"
-    if replace_between "$ctl_begin" "$ctl_end" "$work/ctl.md"; then
+# Puts FILE between the marker lines FROM and TO; on a page from before that section, the
+# section goes in at the end of the generated part.
+write_section() {
+    local from=$1 to=$2 file=$3
+    { echo "$from"; cat "$file"; echo "$to"; } >"$work/block.md"
+    if replace_between "$from" "$to" "$file"; then
         :
     elif [[ -f "$doc" ]] && grep -qxF "$end" "$doc"; then
-        # A page from before this comparison: it goes in at the end of the generated part.
-        awk -v to="$end" -v file="$work/ctl-block.md" '
+        awk -v to="$end" -v file="$work/block.md" '
             $0 == to { print ""; while ((getline line < file) > 0) print line }
             { print }' "$doc" >"$work/doc.md"
         cp "$work/doc.md" "$doc"
     else
-        new_page "$work/ctl-block.md"
+        new_page "$work/block.md"
     fi
     echo
     echo "wrote $doc"
+}
+
+if [[ -n "$only" ]]; then
+    trap 'rm -rf "$work"' EXIT
+    if [[ "$only" == ctl ]]; then
+        bash scripts/bench_ctl.sh "$@" --table "$work/section.md"
+        write_section "$ctl_begin" "$ctl_end" "$work/section.md"
+    else
+        bash scripts/bench_pjlink.sh "$@" | tee "$work/section.md"
+        write_section "$pjlink_begin" "$pjlink_end" "$work/section.md"
+    fi
     exit 0
 fi
 
@@ -172,6 +189,10 @@ generated="$work/generated.md"
     echo "$ctl_begin"
     cat "$work/ctl.md"
     echo "$ctl_end"
+    echo
+    echo "$pjlink_begin"
+    cat "$work/pjlink.md"
+    echo "$pjlink_end"
 } >"$generated"
 
 replace_between "$begin" "$end" "$generated" || new_page "$generated"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Times a PJLink query through pjline beside the same query as one line exchange and as
-# `pjctl query`, in the same run, on the simulator (bench/pjlink_query.py). bench.sh calls it;
-# on its own it takes well under a minute after the build.
+# `pjctl query`, in the same run, on the simulator (bench/pjlink_query.py), and prints the
+# section of docs/PERFORMANCE.md that says so. bench.sh calls it; on its own it takes well
+# under a minute after the build.
 # Usage: bench_pjlink.sh [--runs N] [--bin DIR]
 #   --runs N   timed runs of each way (default 200)
 #   --bin DIR  take pjline, pjctl and pjsim from DIR (default build/bin)
@@ -33,4 +34,19 @@ for _ in $(seq 100); do [[ -e "$work/tty" ]] && break; sleep 0.05; done
     --pjlink "1=$port" 2>"$work/line.log" &
 pids+=($!)
 for _ in $(seq 100); do grep -q "PJLink clients reach" "$work/line.log" && break; sleep 0.05; done
-python3 bench/pjlink_query.py "$port" "$work/line.sock" "$bin/pjctl" "$runs"
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date +%s)
+python3 bench/pjlink_query.py "$port" "$work/line.sock" "$bin/pjctl" "$runs" >"$work/table.md"
+cat <<EOF
+### A PJLink query through pjline, beside one line exchange and pjctl
+
+One status query three ways through the same pjline and simulator (two projectors), in turns:
+\`%1POWR ?\` on an open PJLink connection to projector 1, the frame it becomes (\`A001CR0\`)
+written by a raw client on pjline's local socket, and \`pjctl query status\` as a whole
+process. Every answer is checked. The PJLink query's cost over the line exchange is the
+face's own: the line, the queue and the simulator are the same for both.
+Measured on $(date -u '+%Y-%m-%d %H:%M UTC') in $(($(date +%s) - started)) s, $(nproc) processors;
+load average (1, 5, 15 min) before: $load; after: $(cut -d' ' -f1-3 /proc/loadavg).
+
+EOF
+cat "$work/table.md"
