@@ -259,6 +259,9 @@ const auto kOptions = std::to_array<Option>({
      [](LineConfig& c, std::string_view v) { return setMs(c.hub.holdMs, v, 1, 60000); }},
     {"quiet", "MS", "the clients' silence after which polling may go on (3000)",
      [](LineConfig& c, std::string_view v) { return setMs(c.hub.quietMs, v, 0, 3600000); }},
+    {"line_log", "FILE",
+     "add a record of the line's traffic to the end of FILE, JSON Lines as pjctl's (none)",
+     [](LineConfig& c, std::string_view v) { return setPath(c.lineLog, v); }},
     {"mqtt", "HOST[:PORT]", "publish the projectors to this MQTT broker (port 1883)",
      [](LineConfig& c, std::string_view v) -> Error {
          c.mqtt = hostPort(v, true, kMqttPort);

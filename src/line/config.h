@@ -74,6 +74,8 @@ struct LineConfig {
     std::vector<PjlinkEndpoint> pjlink;
     std::string pjlinkPasswordFile;
     std::optional<std::string> pjlinkPassword;  // read from pjlinkPasswordFile
+    // A record of the line's traffic is added to the end of this file (none: no record).
+    std::string lineLog;
     // Where PJLink searches (class 2, UDP) are answered for the endpoints; none: not at all.
     std::optional<ListenAddress> pjlinkSearch;
     // Home Assistant discovery: on or off, its prefix, and the projectors' manufacturer and

@@ -299,12 +299,23 @@ class Server::Line final : public LineLink {
         return std::nullopt;
     }
 
-    bool write(std::string_view frame) override { return !transport_->write(frame).failed(); }
+    bool write(std::string_view frame) override {
+        if (transport_->write(frame).failed()) {
+            return false;
+        }
+        if (server_.lineLog_) {
+            server_.lineLog_->sent(frame);
+        }
+        return true;
+    }
 
   private:
     void take(const CommEvent& event) {
         switch (event.kind) {
             case CommEvent::Kind::Receive:
+                if (server_.lineLog_) {
+                    server_.lineLog_->received(event.data, {});
+                }
                 server_.hub_.fromLine(event.data);
                 break;
             case CommEvent::Kind::Opened:
@@ -314,6 +325,9 @@ class Server::Line final : public LineLink {
                 failed(event.data);
                 break;
             case CommEvent::Kind::DeviceLost:
+                if (server_.lineLog_) {
+                    server_.lineLog_->portError(event.data);
+                }
                 server_.hub_.lineLost(event.data);
                 lastFailure_.clear();
                 reopen_.setEnabled(true);
@@ -330,6 +344,9 @@ class Server::Line final : public LineLink {
         lastFailure_.clear();
         server_.log_("the line is open: " + server_.config_.device + " at " +
                      std::to_string(server_.config_.baud) + " baud");
+        if (server_.lineLog_) {
+            server_.lineLog_->portReady();
+        }
         server_.hub_.lineOpened(*this);
     }
 
@@ -341,6 +358,9 @@ class Server::Line final : public LineLink {
         }
         if (why != lastFailure_) {
             lastFailure_ = why;
+            if (server_.lineLog_) {
+                server_.lineLog_->portError(why);
+            }
             server_.log_("cannot open the line " + server_.config_.device + ": " + why +
                          "; trying again every second");
         }
@@ -386,6 +406,14 @@ std::optional<std::string> Server::start() {
         if (auto error = listenTcp()) {
             return error;
         }
+    }
+    if (!config_.lineLog.empty()) {
+        lineLogFile_.open(config_.lineLog, std::ios::app | std::ios::binary);
+        if (!lineLogFile_) {
+            return "cannot write the line log " + config_.lineLog + ": " + std::strerror(errno);
+        }
+        lineLog_ = std::make_unique<LineLog>(lineLogFile_, clock_,
+                                             LineLogHeader{"pjline", config_.device, config_.baud});
     }
     line_ = std::make_unique<Line>(*this);
     if (const auto why = line_->open(); why && why->starts_with(std::strerror(EBUSY))) {

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <cstddef>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "line/config.h"
 #include "line/hub.h"
+#include "link/line_log.h"
 #include "link/transport.h"
 #include "posix/event_loop.h"
 #include "posix/loop_timer.h"
@@ -73,6 +75,9 @@ class Server {
     LineConfig config_;
     Log log_;
     posix::MonotonicClock clock_;
+    // With --line-log: the line's traffic, every client's frames and every arrival.
+    std::ofstream lineLogFile_;
+    std::unique_ptr<LineLog> lineLog_;
     posix::LoopTimer window_;
     Hub hub_;
     std::unique_ptr<Line> line_;

@@ -95,7 +95,9 @@ class PjlinkOnLine : public ::testing::Test {
             "--pjlink-password-file",
             dir + "/password",
             "--pjlink-search",
-            std::to_string(searchPort)};
+            std::to_string(searchPort),
+            "--line-log",
+            dir + "/line.jsonl"};
         server = std::make_unique<Process>(args, dir + "/pjline");
         ASSERT_TRUE(server->started());
         ASSERT_TRUE(waitFor([&] {
@@ -171,6 +173,14 @@ TEST_F(PjlinkOnLine, EachCommandSetAndQueriedOnEachProjector) {
         EXPECT_EQ(c.ask("%1POWR 0"), "%1POWR=OK");
     }
     EXPECT_TRUE(server->errSays("%1INPT 32: OK")) << server->err();
+    // The line log has each setting as it went out, and the projector's answers.
+    std::ifstream in(dir + "/line.jsonl");
+    const std::string log{std::istreambuf_iterator<char>(in), {}};
+    for (const std::string_view record :
+         {R"("program":"pjline")", R"("dir":"out","hex":"41 30 30 32 43 46 20 49 4E 50 55 54 32 )",
+          R"("ascii":"A002CF INPUT2 DIGITAL\r")", R"("dir":"in","hex":"06)"}) {
+        EXPECT_NE(log.find(record), std::string::npos) << record << "\n" << log.substr(0, 600);
+    }
 }
 
 TEST_F(PjlinkOnLine, WrongPasswordBadAndOverlongLines) {
