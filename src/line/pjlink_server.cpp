@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "line/pjlink_server.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,14 +25,6 @@ constexpr std::size_t kBacklog = 16 * 1024;
 // Searches answered in a second, at most: each brings a datagram from every endpoint, and
 // a search's sender can be forged, so a flood of them must not become a bigger one.
 constexpr int kSearchesPerSecond = 10;
-
-std::string peerName(const sockaddr_storage& address) {
-    char host[NI_MAXHOST] = "?";
-    char port[NI_MAXSERV] = "?";
-    getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host,
-                port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
-    return std::string(host) + ":" + port;
-}
 
 std::string randomHex() {
     static std::random_device device;
@@ -291,7 +282,7 @@ void PjlinkServer::search() {
         return;
     }
     if (!allowedPeer(config_.allow, peer)) {
-        log_("PJLink search from " + peerName(peer) +
+        log_("PJLink search from " + peerAddress(peer) +
              " not answered: its address is not allowed (--allow)");
         return;
     }
@@ -311,7 +302,7 @@ void PjlinkServer::search() {
     if (port != ports.front()) {
         ports.push_back(port);
     }
-    const std::string searcher = peerName(peer);
+    const std::string searcher = peerAddress(peer);
     for (const in_port_t to : ports) {
         port = to;
         for (const auto& endpoint : endpoints_) {
@@ -333,7 +324,7 @@ void PjlinkServer::accept(Endpoint& endpoint) {
         return;
     }
     const std::string name = "pjlink " + projectorName(endpoint.address) + " client " +
-                             std::to_string(++seen_) + " (" + peerName(peer) + ")";
+                             std::to_string(++seen_) + " (" + peerAddress(peer) + ")";
     if (!allowedPeer(config_.allow, peer)) {
         log_(name + " refused: its address is not allowed (--allow)");
         ::close(fd);

@@ -45,11 +45,7 @@ std::string localPeer(int fd, std::size_t serial) {
 }
 
 std::string tcpPeer(const sockaddr_storage& address, std::size_t serial) {
-    char host[NI_MAXHOST] = "?";
-    char port[NI_MAXSERV] = "?";
-    getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host,
-                port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
-    return "tcp client " + std::to_string(serial) + " (" + host + ":" + port + ")";
+    return "tcp client " + std::to_string(serial) + " (" + peerAddress(address) + ")";
 }
 
 // A socket of `type` bound to `where` (listening, for a stream), or -1 with `error` said.
@@ -98,6 +94,14 @@ int listenTcpOn(const ListenAddress& where, std::string& error) {
 
 int bindUdpOn(const ListenAddress& where, std::string& error) {
     return boundSocket(where, SOCK_DGRAM, error);
+}
+
+std::string peerAddress(const sockaddr_storage& peer) {
+    char host[NI_MAXHOST] = "?";
+    char port[NI_MAXSERV] = "?";
+    getnameinfo(reinterpret_cast<const sockaddr*>(&peer), sizeof peer, host, sizeof host, port,
+                sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
+    return std::string(host) + ":" + port;
 }
 
 bool allowedPeer(const std::vector<AddressRange>& allow, const sockaddr_storage& peer) {

@@ -26,6 +26,8 @@ namespace pj::line {
 int listenTcpOn(const ListenAddress& where, std::string& error);
 // The same for datagrams: a UDP socket bound to `where`.
 int bindUdpOn(const ListenAddress& where, std::string& error);
+// A peer's address and port, as "192.0.2.7:50312", for the log.
+std::string peerAddress(const sockaddr_storage& peer);
 // Whether a TCP peer is one `allow` takes (every one when it is empty).
 bool allowedPeer(const std::vector<AddressRange>& allow, const sockaddr_storage& peer);
 // Sets a TCP client's socket to send at once and to find a vanished peer (keepalive).
