@@ -45,31 +45,26 @@ void sendFrom(int fd, std::string_view datagram, const sockaddr_storage& to, soc
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+    const auto sourceIs = [&](int level, int type, const auto& info) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof info);
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = level;
+        header->cmsg_type = type;
+        header->cmsg_len = CMSG_LEN(sizeof info);
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    };
     if (to.ss_family == AF_INET && from.ss_family == AF_INET) {
-        const in_addr source = reinterpret_cast<const sockaddr_in&>(from).sin_addr;
-        if (source.s_addr != htonl(INADDR_ANY)) {
-            message.msg_control = control;
-            message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
-            cmsghdr* header = CMSG_FIRSTHDR(&message);
-            header->cmsg_level = IPPROTO_IP;
-            header->cmsg_type = IP_PKTINFO;
-            header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-            in_pktinfo info{};
-            info.ipi_spec_dst = source;
-            std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        in_pktinfo info{};
+        info.ipi_spec_dst = reinterpret_cast<const sockaddr_in&>(from).sin_addr;
+        if (info.ipi_spec_dst.s_addr != htonl(INADDR_ANY)) {
+            sourceIs(IPPROTO_IP, IP_PKTINFO, info);
         }
     } else if (to.ss_family == AF_INET6 && from.ss_family == AF_INET6) {
-        const in6_addr source = reinterpret_cast<const sockaddr_in6&>(from).sin6_addr;
-        if (!IN6_IS_ADDR_UNSPECIFIED(&source)) {
-            message.msg_control = control;
-            message.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
-            cmsghdr* header = CMSG_FIRSTHDR(&message);
-            header->cmsg_level = IPPROTO_IPV6;
-            header->cmsg_type = IPV6_PKTINFO;
-            header->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
-            in6_pktinfo info{};
-            info.ipi6_addr = source;
-            std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        in6_pktinfo info{};
+        info.ipi6_addr = reinterpret_cast<const sockaddr_in6&>(from).sin6_addr;
+        if (!IN6_IS_ADDR_UNSPECIFIED(&info.ipi6_addr)) {
+            sourceIs(IPPROTO_IPV6, IPV6_PKTINFO, info);
         }
     }
     if (::sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
